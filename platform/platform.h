@@ -1,0 +1,140 @@
+// The one seam between Shuffler's core and the operating system.
+//
+// Every service the core uses is an operation of `Platform`. The rule for all
+// of them: an operation that fails throws `Failure` (it never returns an error
+// code), except `NextRandom`, `ProcessMessages` and `EndProcess`, which cannot
+// fail. There is one implementation per operating system (platform/posix,
+// platform/win32) and a scriptable fake in tests/.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/random.h"
+
+namespace shuffler {
+
+/// Shuffler's texts: sequences of 16-bit characters (UTF-16 code units).
+using Text = std::u16string;
+using TextView = std::u16string_view;
+
+/// What every failed operation reports.
+struct Failure {
+  int32_t Number = 0;
+  Text Description;
+};
+
+/// The failure numbers Shuffler reports; each platform maps its own error
+/// codes onto these in one place.
+enum FailureNumber : int32_t {
+  kInvalidArgument = 5,
+  kOverflow = 6,
+  kSubscriptOutOfRange = 9,
+  kBadFileNameOrNumber = 52,
+  kFileNotFound = 53,
+  kFileAlreadyExists = 58,
+  kPermissionDenied = 70,
+  kPathFileAccessError = 75,
+  kPathNotFound = 76,
+};
+
+/// The failure `number` with its standard description.
+Failure MakeFailure(int32_t number);
+/// Throws `MakeFailure(number)`.
+[[noreturn]] void Raise(int32_t number);
+
+/// Which entries a listing admits. Hidden and system entries never appear.
+enum class ListMask : int {
+  kNormalFiles = 0,   ///< files only
+  kWithFolders = 16,  ///< files and folders, "." and ".." included
+};
+
+/// Moves files between folders; obtained from `Platform::CreateFileMover`
+/// and released by destroying it.
+class FileMover {
+ public:
+  virtual ~FileMover() = default;
+  /// Moves the file `source` (never a folder). A `destination` that ends in
+  /// the separator means "into this folder, keeping the name". Fails when
+  /// the source is missing or is a folder, or when the target exists: an
+  /// existing entry is never replaced.
+  virtual void MoveFile(const Text& source, const Text& destination) = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  /// The character that separates folders in a path.
+  virtual char16_t Separator() const = 0;
+
+  /// The argument text: everything after the program's own name on the
+  /// command line, quotes kept; empty when there are no arguments.
+  virtual Text ArgumentText() = 0;
+  /// Full path of the folder holding the program, without a trailing
+  /// separator.
+  virtual Text ProgramFolder() = 0;
+
+  /// Starts a listing of `pattern` (a folder, the separator and a name that
+  /// may hold the wildcards "*" and "?"; "*.*" matches every name) and
+  /// returns the first matching name without its folder, or empty text when
+  /// nothing matches. A missing folder simply matches nothing.
+  virtual Text ListFirst(const Text& pattern, ListMask mask) = 0;
+  /// The next name of the listing the last `ListFirst` started; empty text
+  /// when it is exhausted.
+  virtual Text ListNext() = 0;
+
+  /// Creates a folder; fails when it exists or its parent is missing.
+  virtual void MakeFolder(const Text& path) = 0;
+  /// Removes a folder; fails when it is missing or not empty.
+  virtual void RemoveFolder(const Text& path) = 0;
+  /// Renames a file or folder. Fails when `old_path` is missing or when
+  /// `new_path` names another entry, which is never replaced. Renaming an
+  /// entry to its own exact name succeeds and changes nothing.
+  virtual void RenameEntry(const Text& old_path, const Text& new_path) = 0;
+  /// A new file mover.
+  virtual std::unique_ptr<FileMover> CreateFileMover() = 0;
+
+  /// Creates the log file, or truncates it when it exists.
+  virtual void OpenLog(const Text& path) = 0;
+  /// Writes `line` and a carriage return and line feed to the log, in the
+  /// system's single-byte code page ("?" for a character it lacks). Fails
+  /// with `kBadFileNameOrNumber` when the log is not open.
+  virtual void WriteLogLine(const Text& line) = 0;
+  /// Closes the log; does nothing when it is not open.
+  virtual void CloseLog() = 0;
+
+  /// Starts `program` with its main window maximised and returns at once,
+  /// without waiting for it. Exactly `program` is started, never a shorter
+  /// prefix of it.
+  virtual void StartMaximized(const Text& program) = 0;
+
+  /// Shows a modal box with the critical-stop icon and one OK button and
+  /// returns when it is closed. An empty `caption` means the program's
+  /// title, "Shuffler".
+  virtual void ShowStopBox(const Text& prompt, const Text& caption) = 0;
+
+  /// Seeds the random generator from the clock.
+  void Randomize() { generator_.Seed(ClockSeed()); }
+  /// The next value of the random generator, uniform in [0, 1).
+  virtual float NextRandom() { return generator_.Next(); }
+
+  /// Lets the platform process pending window messages.
+  virtual void ProcessMessages() = 0;
+  /// Ends the process at once with exit status 0.
+  [[noreturn]] virtual void EndProcess() = 0;
+
+ protected:
+  /// A seed that differs between two runs started at nearly the same time.
+  virtual uint64_t ClockSeed() = 0;
+
+ private:
+  RandomGenerator generator_;
+};
+
+/// The platform of the operating system Shuffler was built for.
+std::unique_ptr<Platform> CreateSystemPlatform(int argc, char** argv);
+
+}  // namespace shuffler

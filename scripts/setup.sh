@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing Shuffler needs, and only what is missing.
+# Safe to run again and again.
+set -euo pipefail
+
+packages=(g++ cmake ninja-build googletest libgtest-dev libgmock-dev
+          libbenchmark-dev)
+if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
+    || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "setup: installing ${missing[*]}"
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+# A fresh machine may have no package lists yet.
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
