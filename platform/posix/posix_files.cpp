@@ -66,8 +66,15 @@ int32_t FailureNumberFor(int error, PathRole role) {
 }
 
 std::string PathBytes(const Text& text) {
-  if (text.find(u'\0') != Text::npos) Raise(kBadFileNameOrNumber);
-  return EncodeUtf8(text);
+  std::string bytes;
+  AssignPathBytes(text, bytes);
+  return bytes;
+}
+
+void AssignPathBytes(TextView text, std::string& bytes) {
+  if (text.find(u'\0') != TextView::npos) Raise(kBadFileNameOrNumber);
+  bytes.clear();
+  AppendUtf8(text, bytes);
 }
 
 int RenameWithoutReplacing(const std::string& from, const std::string& to) {

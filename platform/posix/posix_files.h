@@ -26,6 +26,10 @@ int32_t FailureNumberFor(int error, PathRole role);
 /// holds a NUL character, which would cut it short.
 std::string PathBytes(const Text& text);
 
+/// `PathBytes(text)` into `bytes`, reusing its storage: for the paths of
+/// every rename and move.
+void AssignPathBytes(TextView text, std::string& bytes);
+
 /// Renames `from` to `to` unless `to` exists, which is never replaced.
 /// Returns 0, or the errno value of the failure (EEXIST when `to` exists).
 ///

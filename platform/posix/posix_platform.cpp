@@ -162,19 +162,28 @@ Text FindFileIgnoringCase(const Place& place) {
 class PosixFileMover : public FileMover {
  public:
   void MoveFile(const Text& source, const Text& destination) override {
-    const std::string from = PathBytes(source);
+    posix::AssignPathBytes(source, from_);
     struct stat status;
-    if (lstat(from.c_str(), &status) != 0) {
+    if (lstat(from_.c_str(), &status) != 0) {
       RaiseError(errno, PathRole::kExisting);
     }
     if (S_ISDIR(status.st_mode)) Raise(kFileNotFound);  // files only
-    Text target = destination;
-    if (!target.empty() && target.back() == u'/') {
-      target += PlaceOf(source).name;
+    posix::AssignPathBytes(destination, to_);
+    if (!destination.empty() && destination.back() == u'/') {
+      // Into that folder, under the source's own name.
+      const size_t cut = source.rfind(u'/');
+      const TextView name = cut == Text::npos
+                                ? TextView(source)
+                                : TextView(source).substr(cut + 1);
+      AppendUtf8(name, to_);
     }
-    const int error = posix::RenameWithoutReplacing(from, PathBytes(target));
-    if (error != 0) RaiseRenameError(error, from);
+    const int error = posix::RenameWithoutReplacing(from_, to_);
+    if (error != 0) RaiseRenameError(error, from_);
   }
+
+ private:
+  // The byte paths of the current move; kept to reuse their storage.
+  std::string from_, to_;
 };
 
 class PosixPlatform : public Platform {
@@ -258,8 +267,10 @@ class PosixPlatform : public Platform {
   }
 
   void RenameEntry(const Text& old_path, const Text& new_path) override {
-    const std::string from = PathBytes(old_path);
-    const std::string to = PathBytes(new_path);
+    std::string& from = rename_from_;
+    std::string& to = rename_to_;
+    posix::AssignPathBytes(old_path, from);
+    posix::AssignPathBytes(new_path, to);
     if (old_path == new_path) {
       struct stat status;
       if (lstat(from.c_str(), &status) != 0) {
@@ -426,6 +437,9 @@ class PosixPlatform : public Platform {
 
   std::string argv0_;
   Text arguments_;
+
+  // The byte paths of the current rename; kept to reuse their storage.
+  std::string rename_from_, rename_to_;
 
   FolderReader reader_;
   Listing listing_ = Listing::kNone;

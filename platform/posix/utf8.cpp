@@ -1,5 +1,6 @@
 #include "platform/posix/utf8.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace shuffler {
@@ -72,6 +73,17 @@ Text DecodeUtf8(std::string_view bytes) {
   text.reserve(bytes.size());
   size_t at = 0;
   while (at < bytes.size()) {
+    // Names are mostly ASCII: copy a run of it in one go.
+    size_t ascii = at;
+    while (ascii < bytes.size() &&
+           static_cast<unsigned char>(bytes[ascii]) < 0x80)
+      ++ascii;
+    if (ascii > at) {
+      text.append(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(ascii));
+      at = ascii;
+      continue;
+    }
     char32_t code = 0;
     const size_t length = ValidSequence(bytes, at, code);
     if (length == 0) {
@@ -94,8 +106,26 @@ Text DecodeUtf8(std::string_view bytes) {
 
 std::string EncodeUtf8(TextView text) {
   std::string bytes;
-  bytes.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  AppendUtf8(text, bytes);
+  return bytes;
+}
+
+void AppendUtf8(TextView text, std::string& bytes) {
+  bytes.reserve(bytes.size() + text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    // Paths are mostly ASCII: copy a run of it in one go.
+    size_t ascii = i;
+    while (ascii < text.size() && text[ascii] < 0x80)
+      ++ascii;
+    if (ascii > i) {
+      const size_t at = bytes.size();
+      bytes.resize(at + (ascii - i));
+      char* out = bytes.data() + at;
+      for (; i < ascii; ++i)
+        *out++ = static_cast<char>(text[i]);
+      continue;
+    }
     const char16_t unit = text[i];
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
         text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
@@ -107,8 +137,8 @@ std::string EncodeUtf8(TextView text) {
     } else {
       AppendSequence(bytes, unit);  // lone surrogates too: three bytes
     }
+    ++i;
   }
-  return bytes;
 }
 
 }  // namespace shuffler

@@ -24,4 +24,7 @@ Text DecodeUtf8(std::string_view bytes);
 /// other unit its UTF-8 sequence.
 std::string EncodeUtf8(TextView text);
 
+/// Appends `EncodeUtf8(text)` to `bytes`, reusing its storage.
+void AppendUtf8(TextView text, std::string& bytes);
+
 }  // namespace shuffler
