@@ -1,5 +1,7 @@
 // Listing the music folder: a count pass and a collect pass over the same
 // folders.
+#include <utility>
+
 #include "app/frm_one.h"
 #include "app/text.h"
 
@@ -35,7 +37,7 @@ void frmOne::ScanMusicFolder(int16_t Collect, Text& FolderList) {
       if (Collect == 0) {
         FileCount.Add(1);
       } else {
-        FileNames[FileIndex] = name;
+        FileNames[FileIndex] = std::move(name);  // the next name replaces it
         FileIndex.Add(1);
       }
     }

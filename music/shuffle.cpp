@@ -65,7 +65,8 @@ void frmOne::ShuffleMusicFolder() {
   Counter16 Done;
   int Digits = 0;
   int64_t Pick = 0;
-  Text NumberText, Bare, OldPath, NewPath, TempName;
+  // The paths are rebuilt in place for every entry, reusing their storage.
+  Text NumberText, Bare, OldPath, NewPath, TempName, TempPath;
   std::unique_ptr<FileMover> Mover;
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
@@ -109,11 +110,19 @@ void frmOne::ShuffleMusicFolder() {
                 ZeroPadded(Draw(FileCount, platform_.NextRandom()) + 1, Digits);
           })
       .Do(kFindBareName, [&] { Bare = BareName(FileNames[Pick]); })
-      .Do(kFindOldPath, [&] { OldPath = music + FileNames[Pick]; })
+      .Do(kFindOldPath,
+          [&] {
+            const Text& name = FileNames[Pick];
+            OldPath.assign(music).append(name);
+          })
       .Do(kFindNewPath,
           [&] {
-            TempName = DenumMode ? Bare : NumberText + u"-" + Bare;
-            NewPath = music + TempName;
+            if (DenumMode) {
+              TempName = Bare;
+            } else {
+              TempName.assign(NumberText).append(u"-").append(Bare);
+            }
+            NewPath.assign(music).append(TempName);
           })
       .Do(kLogRename,
           [&] {
@@ -127,7 +136,12 @@ void frmOne::ShuffleMusicFolder() {
       // Out and straight back: the entry is re-created in the music folder
       // now, after every entry processed before it.
       .Do(kMoveOut, [&] { mover().MoveFile(NewPath, into_temp); })
-      .Do(kMoveBack, [&] { mover().MoveFile(into_temp + TempName, music); })
+      .Do(kMoveBack,
+          [&] {
+            FileMover& back = mover();
+            TempPath.assign(into_temp).append(TempName);
+            back.MoveFile(TempPath, music);
+          })
       .Do(kStageDone, [&] { stage = kAfterMoves; })
       .Do(kCountDone, [&] { Done.Add(1); })
       .Do(
