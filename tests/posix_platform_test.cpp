@@ -327,6 +327,33 @@ TEST_P(PosixRenameTest, MoverMovesFilesWithoutReplacing) {
   EXPECT_TRUE(Entries("folder").empty());
 }
 
+// A mover moves the file it has just moved (out into "temp" and back)
+// without looking at it again, but only while nothing else has changed
+// through the platform: a folder put in the file's place is still refused.
+TEST_F(PosixPlatformTest, MoverLooksAgainAfterOtherChanges) {
+  WriteFile("song.mp3", "S");
+  MakeDir("temp");
+  auto mover = platform_->CreateFileMover();
+  const Text into_root = P("") + u"/";
+
+  mover->MoveFile(P("song.mp3"), P("temp/"));
+  mover->MoveFile(P("temp/song.mp3"), into_root);
+  EXPECT_EQ(ReadFile("song.mp3"), "S");
+  EXPECT_TRUE(Entries("temp").empty());
+
+  // The file leaves by a rename and a folder takes its place.
+  mover->MoveFile(P("song.mp3"), P("temp/"));
+  platform_->RenameEntry(P("temp/song.mp3"), P("kept.mp3"));
+  platform_->MakeFolder(P("temp/song.mp3"));
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("temp/song.mp3"), into_root); }),
+      kFileNotFound);
+  EXPECT_TRUE(fs::is_directory(fs::path(Bytes("temp/song.mp3"))));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"kept.mp3", "temp"}));
+
+  EXPECT_EQ(ReadFile("kept.mp3"), "S");
+}
+
 INSTANTIATE_TEST_SUITE_P(RenameWays, PosixRenameTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& way) {
                            return way.param ? "Placeholder" : "NoReplace";

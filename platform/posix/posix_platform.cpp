@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/names.h"
 #include "platform/platform.h"
@@ -159,15 +160,23 @@ Text FindFileIgnoringCase(const Place& place) {
   return Text();
 }
 
+// How many changes have been made through one platform and its movers.
+// Shared by the platform and every mover it creates.
+using ChangeCount = std::shared_ptr<uint64_t>;
+
 class PosixFileMover : public FileMover {
  public:
+  explicit PosixFileMover(ChangeCount changes) : changes_(std::move(changes)) {}
+
   void MoveFile(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
-    struct stat status;
-    if (lstat(from_.c_str(), &status) != 0) {
-      RaiseError(errno, PathRole::kExisting);
+    if (!IsOwnLastTarget(from_)) {
+      struct stat status;
+      if (lstat(from_.c_str(), &status) != 0) {
+        RaiseError(errno, PathRole::kExisting);
+      }
+      if (S_ISDIR(status.st_mode)) Raise(kFileNotFound);  // files only
     }
-    if (S_ISDIR(status.st_mode)) Raise(kFileNotFound);  // files only
     posix::AssignPathBytes(destination, to_);
     if (!destination.empty() && destination.back() == u'/') {
       // Into that folder, under the source's own name.
@@ -178,10 +187,31 @@ class PosixFileMover : public FileMover {
       AppendUtf8(name, to_);
     }
     const int error = posix::RenameWithoutReplacing(from_, to_);
-    if (error != 0) RaiseRenameError(error, from_);
+    ++*changes_;
+    if (error != 0) {
+      last_target_.clear();
+      RaiseRenameError(error, from_);
+    }
+    last_target_.assign(to_);
+    changes_at_last_target_ = *changes_;
   }
 
  private:
+  // True when `path` is where this mover's last move put its file and
+  // nothing has changed through the platform or a mover since: the file it
+  // looked at a moment ago is still there, so moving it again (out into
+  // "temp" and straight back) needs no second look. That look is a system
+  // call of its own, and where system calls are dear it costs a good part
+  // of the move. A change made outside Shuffler in between goes unseen, as
+  // it does between any look and the rename that follows it.
+  bool IsOwnLastTarget(const std::string& path) const {
+    return !last_target_.empty() && *changes_ == changes_at_last_target_ &&
+           path == last_target_;
+  }
+
+  ChangeCount changes_;
+  std::string last_target_;  // empty when the last move failed
+  uint64_t changes_at_last_target_ = 0;
   // The byte paths of the current move; kept to reuse their storage.
   std::string from_, to_;
 };
@@ -255,18 +285,21 @@ class PosixPlatform : public Platform {
   }
 
   void MakeFolder(const Text& path) override {
+    ++*changes_;
     if (mkdir(PathBytes(path).c_str(), 0777) != 0) {
       RaiseError(errno, PathRole::kFolder);
     }
   }
 
   void RemoveFolder(const Text& path) override {
+    ++*changes_;
     if (rmdir(PathBytes(path).c_str()) != 0) {
       RaiseError(errno, PathRole::kFolder);
     }
   }
 
   void RenameEntry(const Text& old_path, const Text& new_path) override {
+    ++*changes_;
     std::string& from = rename_from_;
     std::string& to = rename_to_;
     posix::AssignPathBytes(old_path, from);
@@ -283,10 +316,11 @@ class PosixPlatform : public Platform {
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
-    return std::make_unique<PosixFileMover>();
+    return std::make_unique<PosixFileMover>(changes_);
   }
 
   void OpenLog(const Text& path) override {
+    ++*changes_;
     const std::string bytes = PathBytes(path);
     CloseLog();
     log_fd_ =
@@ -310,6 +344,7 @@ class PosixPlatform : public Platform {
   }
 
   void StartMaximized(const Text& program) override {
+    ++*changes_;
     std::string path = PathBytes(program);
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
@@ -440,6 +475,8 @@ class PosixPlatform : public Platform {
 
   // The byte paths of the current rename; kept to reuse their storage.
   std::string rename_from_, rename_to_;
+  // Counts every change made through the platform and its movers.
+  ChangeCount changes_ = std::make_shared<uint64_t>(0);
 
   FolderReader reader_;
   Listing listing_ = Listing::kNone;
