@@ -22,11 +22,15 @@ Failure MakeFailure(int32_t number) {
       return {number, u"Path/File access error"};
     case kPathNotFound:
       return {number, u"Path not found"};
+    case kObjectNotSet:
+      return {number, u"Object variable or With block variable not set"};
     default:
       return {number, u"Application-defined or object-defined error"};
   }
 }
 
-void Raise(int32_t number) { throw MakeFailure(number); }
+void Raise(int32_t number) {
+  throw MakeFailure(number);
+}
 
 }  // namespace shuffler

@@ -34,7 +34,8 @@ bool MatchesPattern(TextView name, TextView pattern) {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  while (p < pattern.size() && pattern[p] == u'*')
+    ++p;
   return p == pattern.size();
 }
 

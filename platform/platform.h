@@ -38,6 +38,7 @@ enum FailureNumber : int32_t {
   kPermissionDenied = 70,
   kPathFileAccessError = 75,
   kPathNotFound = 76,
+  kObjectNotSet = 91,
 };
 
 /// The failure `number` with its standard description.

@@ -1,5 +1,6 @@
 # POSIX implementation of the platform interface.
 add_library(shuffler_system STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/posix_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/posix_platform.cpp
   ${CMAKE_CURRENT_LIST_DIR}/utf8.cpp
 )

@@ -1,0 +1,76 @@
+#include "app/frm_one.h"
+
+#include "app/startup_steps.h"
+#include "app/text.h"
+
+namespace shuffler {
+
+namespace {
+
+// Whether the option occurs anywhere in the argument text, in any case.
+bool HasOption(Platform& platform, TextView option) {
+  return InStr(1, UpperCase(platform.ArgumentText()), option) != 0;
+}
+
+}  // namespace
+
+Text frmOne::InAppFolder(std::initializer_list<TextView> parts) const {
+  Text path = AppFolder;
+  for (TextView part : parts) {
+    path += platform_.Separator();
+    path += part;
+  }
+  return path;
+}
+
+Text frmOne::MusicFolder() const {
+  return InAppFolder({u"mp3", u""});
+}
+
+void frmOne::RunStartup() {
+  LaunchTarget target;
+  GuardedSteps steps;
+  steps.Do(kResetFileNames, [&] { FileNames.Resize(1); })
+      .Do(kFindAppFolder, [&] { AppFolder = platform_.ProgramFolder(); });
+  AddLaunchTargetSteps(steps, platform_, *this, target);
+  // A failing option test sets its flag: the run resumes inside the branch
+  // taken when the test holds.
+  steps
+      .If(
+          kTestDebug, [&] { return HasOption(platform_, u"/DEBUG"); },
+          kSetDebug, kTestDenum)
+      .Do(kSetDebug, [&] { DebugLog = true; })
+      .If(
+          kTestDenum, [&] { return HasOption(platform_, u"/DENUM"); },
+          kSetDenum, kResetFileCount)
+      .Do(kSetDenum, [&] { DenumMode = true; })
+      .Do(kResetFileCount, [&] { FileCount = 0; })
+      .Do(kSeedRandom, [&] { platform_.Randomize(); })
+      .Do(kCountPass,
+          [&] {
+            Text folders = MusicFolder();
+            ScanMusicFolder(0, folders);
+          })
+      .If(
+          kHasEntries, [&] { return FileCount != 0; }, kSizeFileNames, kLaunch)
+      .Do(kSizeFileNames, [&] { FileNames.Resize(FileCount); })
+      .Do(kResetFileIndex, [&] { FileIndex = 0; })
+      .Do(kCollectPass,
+          [&] {
+            Text folders = MusicFolder();
+            ScanMusicFolder(1, folders);
+          })
+      .Do(kShuffle, [&] { ShuffleMusicFolder(); });
+  AddLaunchStep(steps, platform_, *this, target);
+  steps.Do(
+      kEndProcess, [&] { platform_.EndProcess(); }, GuardedSteps::kEnd);
+
+  steps.Run(kResetFileNames, [&](const Failure& failure) {
+    platform_.ShowStopBox(u"An error occurred!\r\n\r\nError Number: " +
+                              DecimalText(failure.Number) +
+                              u"\r\nDescription: " + failure.Description,
+                          Text());
+  });
+}
+
+}  // namespace shuffler

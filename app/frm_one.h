@@ -1,0 +1,53 @@
+// The run state and the three routines of a Shuffler run.
+#pragma once
+
+#include <cstdint>
+
+#include "app/run_types.h"
+#include "platform/platform.h"
+
+namespace shuffler {
+
+/// The one object of a run. The entry creates it and calls `RunStartup`
+/// once; everything happens inside that call, which ends the process.
+class frmOne {  // NOLINT(readability-identifier-naming): the run's name
+ public:
+  explicit frmOne(Platform& platform) : platform_(platform) {}
+
+  // The run state, in this order.
+  Counter16 FileCount;     ///< entries counted by the count pass
+  Counter16 FileIndex;     ///< next slot of `FileNames` the collect pass fills
+  Text AppFolder;          ///< the program's folder, no trailing separator
+  NameList FileNames;      ///< the music folder's entries, slot 0 first
+  bool DebugLog = false;   ///< "/DEBUG": the shuffle keeps the rename log
+  bool DenumMode = false;  ///< "/DENUM": only remove old number prefixes
+
+  /// Reads the options, chooses the program to launch, counts and lists the
+  /// music folder, shuffles it, launches the program and ends the process.
+  /// Each step is guarded: a failure is shown in a box and the run goes on.
+  void RunStartup();
+
+  /// Lists the entries of every folder in `FolderList` (folders that end in
+  /// the separator, each followed by a NUL). `Collect` 0 counts them into
+  /// `FileCount`; any other value stores them in `FileNames` from slot
+  /// `FileIndex` on. Consumes `FolderList`. Has no failure handler: the
+  /// first failure ends the scan and reaches the caller.
+  void ScanMusicFolder(int16_t Collect, Text& FolderList);
+
+  /// Visits every listed entry once in random order: renames it to a new
+  /// number prefix and its bare name (or only the bare name in de-number
+  /// mode) and moves it out into the "temp" folder and straight back.
+  /// Needs `FileCount` >= 1 and `FileNames` holding that many slots.
+  void ShuffleMusicFolder();
+
+  /// The music folder: `AppFolder`, the separator, "mp3", the separator.
+  Text MusicFolder() const;
+
+ private:
+  /// `AppFolder` followed by each part with a separator before it.
+  Text InAppFolder(std::initializer_list<TextView> parts) const;
+
+  Platform& platform_;
+};
+
+}  // namespace shuffler

@@ -1,0 +1,71 @@
+// The steps of the startup sequence, shared by the run state's routine and
+// the launch-target steps it includes.
+#pragma once
+
+#include <cstdint>
+
+#include "app/frm_one.h"
+#include "app/guarded_steps.h"
+
+namespace shuffler {
+
+enum StartupStep : int {
+  kResetFileNames,
+  kFindAppFolder,
+  // Choosing the program to launch.
+  kFindLaunchOption,
+  kHasLaunchOption,
+  kSkipSeparator,
+  kIsQuoted,
+  kStartAfterQuote,
+  kFindClosingQuote,
+  kClosingQuoteMissing,
+  kEndQuotedAtTextEnd,
+  kFindSpace,
+  kSpaceMissing,
+  kEndAtTextEnd,
+  kCutExeName,
+  kHasFirstGame,
+  kChooseFirstGame,
+  kHasSecondGame,
+  kChooseSecondGame,
+  kNoGameFound,
+  kTestNoLaunch,
+  kSetNoLaunch,
+  // Options and the music folder.
+  kTestDebug,
+  kSetDebug,
+  kTestDenum,
+  kSetDenum,
+  kResetFileCount,
+  kSeedRandom,
+  kCountPass,
+  kHasEntries,
+  kSizeFileNames,
+  kResetFileIndex,
+  kCollectPass,
+  kShuffle,
+  // The end.
+  kLaunch,
+  kEndProcess,
+};
+
+/// The values that choose the program to launch, kept for one startup.
+struct LaunchTarget {
+  int64_t LaunchPos = 0;  ///< position of "/LAUNCH", 0 when absent
+  int64_t StartPos = 0;   ///< first character of the name after it
+  int64_t EndPos = 0;     ///< just after that name
+  Text ExeName;           ///< the program, relative to the program's folder
+  bool NoLaunch = false;  ///< start nothing
+};
+
+/// Adds the steps from `kFindLaunchOption` to `kSetNoLaunch`, which go on
+/// with `kTestDebug`.
+void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
+                          const frmOne& form, LaunchTarget& target);
+
+/// Adds `kLaunch`, which starts the chosen program unless `NoLaunch`.
+void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
+                   const LaunchTarget& target);
+
+}  // namespace shuffler

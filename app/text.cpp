@@ -1,0 +1,32 @@
+#include "app/text.h"
+
+namespace shuffler {
+
+int64_t InStr(int64_t start, TextView text, TextView needle) {
+  if (start < 1) Raise(kInvalidArgument);
+  if (start > static_cast<int64_t>(text.size()) + 1) return 0;
+  const size_t found = text.find(needle, static_cast<size_t>(start - 1));
+  return found == TextView::npos ? 0 : static_cast<int64_t>(found) + 1;
+}
+
+Text Mid(TextView text, int64_t start, int64_t length) {
+  if (start < 1 || length < 0) Raise(kInvalidArgument);
+  if (start > static_cast<int64_t>(text.size())) return Text();
+  return Text(
+      text.substr(static_cast<size_t>(start - 1), static_cast<size_t>(length)));
+}
+
+Text UpperCase(TextView text) {
+  Text upper(text);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  }
+  return upper;
+}
+
+Text DecimalText(int64_t number) {
+  const std::string digits = std::to_string(number);
+  return Text(digits.begin(), digits.end());
+}
+
+}  // namespace shuffler

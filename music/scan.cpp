@@ -1,0 +1,46 @@
+// Listing the music folder: a count pass and a collect pass over the same
+// folders.
+#include "app/frm_one.h"
+#include "app/text.h"
+
+namespace shuffler {
+
+namespace {
+
+// Entries that are never shuffled: the folder's own links, a report file
+// that belongs where it is, and the shuffle's own "temp" folder. Compared
+// exactly, letter case included.
+bool IsSkipped(TextView name) {
+  return name == u"." || name == u".." || name == u"MP3Report.txt" ||
+         name == u"temp";
+}
+
+}  // namespace
+
+void frmOne::ScanMusicFolder(int16_t Collect, Text& FolderList) {
+  constexpr TextView kNul(u"\0", 1);
+  FolderList += kNul;
+  while (!FolderList.empty()) {
+    // The separator's position and the one after it are 16-bit values, so a
+    // folder path too long for them overflows.
+    const Counter16 separator = Counter16::From(InStr(1, FolderList, kNul));
+    const Counter16 rest = Counter16::From(int64_t{separator} + 1);
+    const Text folder = FolderList.substr(0, separator - 1);
+    FolderList.erase(0, rest - 1);
+
+    for (Text name =
+             platform_.ListFirst(folder + u"*.*", ListMask::kWithFolders);
+         !name.empty(); name = platform_.ListNext()) {
+      if (IsSkipped(name)) continue;
+      if (Collect == 0) {
+        FileCount.Add(1);
+      } else {
+        FileNames[FileIndex] = name;
+        FileIndex.Add(1);
+      }
+    }
+    platform_.ProcessMessages();
+  }
+}
+
+}  // namespace shuffler

@@ -1,0 +1,445 @@
+// Shuffler's platform on POSIX systems (Linux first: glibc, renameat2,
+// /proc/self/exe).
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/names.h"
+#include "platform/platform.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/utf8.h"
+
+extern char** environ;
+
+namespace shuffler {
+
+namespace {
+
+using posix::FailureNumberFor;
+using posix::PathBytes;
+using posix::PathRole;
+
+constexpr size_t kLogFlushSize = 64 * 1024;
+
+[[noreturn]] void RaiseError(int error, PathRole role) {
+  Raise(FailureNumberFor(error, role));
+}
+
+// Names that begin with "." are hidden, except "." and ".." themselves.
+template <typename Name>
+bool IsHidden(const Name& name) {
+  return !name.empty() && name[0] == '.' && name.size() > 1 &&
+         !(name.size() == 2 && name[1] == '.');
+}
+
+bool Exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+// Raises the failure of a rename of `from` that failed with `error`. A
+// missing entry is the source when the source is gone, else the target's
+// folder.
+[[noreturn]] void RaiseRenameError(int error, const std::string& from) {
+  const bool source_missing = error == ENOENT && !Exists(from);
+  RaiseError(error, source_missing ? PathRole::kExisting : PathRole::kTarget);
+}
+
+// Writes all of `bytes` to `fd`; false when a write fails.
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+// A path cut at its last '/': the folder to open and the text that joins a
+// name found there back onto it.
+struct Place {
+  std::string folder;  // "." when the path has no folder, "/" for the root
+  Text prefix;         // the folder and its separator, or empty
+  Text name;
+};
+
+Place PlaceOf(const Text& path) {
+  const size_t cut = path.rfind(u'/');
+  if (cut == Text::npos) return {".", Text(), path};
+  Place place;
+  place.prefix = path.substr(0, cut + 1);
+  place.name = path.substr(cut + 1);
+  place.folder = cut == 0 ? "/" : PathBytes(path.substr(0, cut));
+  return place;
+}
+
+// Reads a folder's visible entries one at a time, keeping it open between
+// calls.
+class FolderReader {
+ public:
+  FolderReader() = default;
+  FolderReader(const FolderReader&) = delete;
+  FolderReader& operator=(const FolderReader&) = delete;
+  ~FolderReader() { Close(); }
+
+  /// Opens `folder`; false when it is missing or not a folder.
+  bool Open(const std::string& folder) {
+    Close();
+    dir_ = opendir(folder.c_str());
+    if (dir_ != nullptr) return true;
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) return false;
+    RaiseError(error, PathRole::kFolder);
+  }
+
+  void Close() {
+    if (dir_ != nullptr) closedir(dir_);
+    dir_ = nullptr;
+  }
+
+  bool IsOpen() const { return dir_ != nullptr; }
+
+  /// The next entry that is not hidden and that `mask` admits, and its
+  /// name; false at the end of the folder.
+  bool Next(ListMask mask, Text& name) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(dir_);
+      if (entry == nullptr) {
+        if (errno != 0) RaiseError(errno, PathRole::kFolder);
+        return false;
+      }
+      if (IsHidden(std::string_view(entry->d_name))) continue;
+      if (mask == ListMask::kNormalFiles && !IsNonFolder(*entry)) continue;
+      name = DecodeUtf8(entry->d_name);
+      return true;
+    }
+  }
+
+ private:
+  // True when the entry is not a folder (a symbolic link is not one); false
+  // too when it vanished while being looked at.
+  bool IsNonFolder(const dirent& entry) {
+#ifdef _DIRENT_HAVE_D_TYPE
+    if (entry.d_type != DT_UNKNOWN) return entry.d_type != DT_DIR;
+#endif
+    struct stat status;
+    if (fstatat(dirfd(dir_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) return false;
+      RaiseError(errno, PathRole::kExisting);
+    }
+    return !S_ISDIR(status.st_mode);
+  }
+
+  DIR* dir_ = nullptr;
+};
+
+// The real name of a non-folder in `place.folder` whose name equals
+// `place.name` ignoring ASCII letter case; empty when there is none.
+Text FindFileIgnoringCase(const Place& place) {
+  FolderReader reader;
+  if (!reader.Open(place.folder)) return Text();
+  Text name;
+  while (reader.Next(ListMask::kNormalFiles, name)) {
+    if (EqualsIgnoringAsciiCase(name, place.name)) return name;
+  }
+  return Text();
+}
+
+class PosixFileMover : public FileMover {
+ public:
+  void MoveFile(const Text& source, const Text& destination) override {
+    const std::string from = PathBytes(source);
+    struct stat status;
+    if (lstat(from.c_str(), &status) != 0) {
+      RaiseError(errno, PathRole::kExisting);
+    }
+    if (S_ISDIR(status.st_mode)) Raise(kFileNotFound);  // files only
+    Text target = destination;
+    if (!target.empty() && target.back() == u'/') {
+      target += PlaceOf(source).name;
+    }
+    const int error = posix::RenameWithoutReplacing(from, PathBytes(target));
+    if (error != 0) RaiseRenameError(error, from);
+  }
+};
+
+class PosixPlatform : public Platform {
+ public:
+  PosixPlatform(int argc, char** argv) {
+    if (argc > 0 && argv != nullptr && argv[0] != nullptr) argv0_ = argv[0];
+    for (int i = 1; i < argc; ++i) {
+      const std::string_view argument = argv[i];
+      if (i > 1) arguments_ += u' ';
+      const bool quoted = argument.empty() ||
+                          argument.find_first_of(" \t") != std::string::npos;
+      if (quoted) arguments_ += u'"';
+      arguments_ += DecodeUtf8(argument);
+      if (quoted) arguments_ += u'"';
+    }
+  }
+
+  ~PosixPlatform() override { CloseLogQuietly(); }
+
+  char16_t Separator() const override { return u'/'; }
+
+  Text ArgumentText() override { return arguments_; }
+
+  Text ProgramFolder() override {
+    std::string program = ExecutablePath();
+    const size_t cut = program.rfind('/');
+    program.resize(cut == std::string::npos ? 0 : cut);
+    return DecodeUtf8(program);
+  }
+
+  Text ListFirst(const Text& pattern, ListMask mask) override {
+    EndListing();
+    const std::string path = PathBytes(pattern);
+    const Place place = PlaceOf(pattern);
+    if (place.name.empty()) return Text();
+    if (!HasWildcards(place.name)) {
+      Text found = LookUp(path, place, mask);
+      if (!found.empty()) listing_ = Listing::kExactReturned;
+      return found;
+    }
+    if (!reader_.Open(place.folder)) return Text();
+    listing_ = Listing::kScanning;
+    list_name_ = place.name;
+    list_mask_ = mask;
+    return ListNext();
+  }
+
+  Text ListNext() override {
+    switch (listing_) {
+      case Listing::kNone:
+        Raise(kInvalidArgument);
+      case Listing::kExactReturned:
+        EndListing();
+        return Text();
+      case Listing::kScanning:
+        break;
+    }
+    try {
+      Text name;
+      while (reader_.Next(list_mask_, name)) {
+        if (MatchesPattern(name, list_name_)) return name;
+      }
+    } catch (...) {
+      EndListing();
+      throw;
+    }
+    EndListing();
+    return Text();
+  }
+
+  void MakeFolder(const Text& path) override {
+    if (mkdir(PathBytes(path).c_str(), 0777) != 0) {
+      RaiseError(errno, PathRole::kFolder);
+    }
+  }
+
+  void RemoveFolder(const Text& path) override {
+    if (rmdir(PathBytes(path).c_str()) != 0) {
+      RaiseError(errno, PathRole::kFolder);
+    }
+  }
+
+  void RenameEntry(const Text& old_path, const Text& new_path) override {
+    const std::string from = PathBytes(old_path);
+    const std::string to = PathBytes(new_path);
+    if (old_path == new_path) {
+      struct stat status;
+      if (lstat(from.c_str(), &status) != 0) {
+        RaiseError(errno, PathRole::kExisting);
+      }
+      return;
+    }
+    const int error = posix::RenameWithoutReplacing(from, to);
+    if (error != 0) RaiseRenameError(error, from);
+  }
+
+  std::unique_ptr<FileMover> CreateFileMover() override {
+    return std::make_unique<PosixFileMover>();
+  }
+
+  void OpenLog(const Text& path) override {
+    const std::string bytes = PathBytes(path);
+    CloseLog();
+    log_fd_ =
+        open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (log_fd_ < 0) RaiseError(errno, PathRole::kTarget);
+    log_buffer_.clear();
+  }
+
+  void WriteLogLine(const Text& line) override {
+    if (log_fd_ < 0) Raise(kBadFileNameOrNumber);
+    log_buffer_ += EncodeWindows1252(line);
+    log_buffer_ += "\r\n";
+    if (log_buffer_.size() >= kLogFlushSize) {
+      if (!FlushLog()) Raise(kPathFileAccessError);
+    }
+  }
+
+  void CloseLog() override {
+    if (log_fd_ < 0) return;
+    if (!CloseLogQuietly()) Raise(kPathFileAccessError);
+  }
+
+  void StartMaximized(const Text& program) override {
+    std::string path = PathBytes(program);
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+      if (errno != ENOENT) RaiseError(errno, PathRole::kExisting);
+      const Place place = PlaceOf(program);
+      const Text name = FindFileIgnoringCase(place);
+      if (name.empty()) Raise(kFileNotFound);
+      path = PathBytes(place.prefix + name);
+      if (stat(path.c_str(), &status) != 0) {
+        RaiseError(errno, PathRole::kExisting);
+      }
+    }
+    if (S_ISDIR(status.st_mode)) Raise(kPathFileAccessError);
+    char* const arguments[] = {path.data(), nullptr};
+    pid_t child = 0;
+    const int error =
+        posix_spawn(&child, path.c_str(), nullptr, nullptr, arguments, environ);
+    if (error != 0) RaiseError(error, PathRole::kExisting);
+  }
+
+  void ShowStopBox(const Text& prompt, const Text& caption) override {
+    Text message = caption.empty() ? Text(u"Shuffler") : caption;
+    message += u": ";
+    for (size_t i = 0; i < prompt.size(); ++i) {
+      if (prompt[i] == u'\r' && i + 1 < prompt.size() &&
+          prompt[i + 1] == u'\n') {
+        continue;  // the line feed that follows ends the line
+      }
+      message += prompt[i];
+    }
+    message += u'\n';
+    WriteAll(STDERR_FILENO, EncodeUtf8(message));
+  }
+
+  void ProcessMessages() override {}
+
+  [[noreturn]] void EndProcess() override {
+    CloseLogQuietly();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(0);
+  }
+
+ protected:
+  uint64_t ClockSeed() override {
+    timespec wall{}, steady{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    clock_gettime(CLOCK_MONOTONIC, &steady);
+    const auto nanoseconds = [](const timespec& time) {
+      return static_cast<uint64_t>(time.tv_sec) * 1000000000ULL +
+             static_cast<uint64_t>(time.tv_nsec);
+    };
+    const uint64_t monotonic = nanoseconds(steady) * 0x9e3779b97f4a7c15ULL;
+    return nanoseconds(wall) ^ ((monotonic << 29) | (monotonic >> 35)) ^
+           (static_cast<uint64_t>(getpid()) * 0xd1b54a32d192ed03ULL);
+  }
+
+ private:
+  enum class Listing { kNone, kExactReturned, kScanning };
+
+  // The path of the running executable itself.
+  std::string ExecutablePath() {
+    std::string buffer(256, '\0');
+    for (;;) {
+      const ssize_t length =
+          readlink("/proc/self/exe", buffer.data(), buffer.size());
+      if (length < 0) break;
+      if (static_cast<size_t>(length) < buffer.size()) {
+        buffer.resize(static_cast<size_t>(length));
+        return buffer;
+      }
+      buffer.resize(buffer.size() * 2);
+    }
+    // No /proc: the path the program was started by, when it has a folder.
+    const int error = errno;
+    if (argv0_.find('/') == std::string::npos)
+      RaiseError(error, PathRole::kExisting);
+    std::unique_ptr<char, decltype(&std::free)> resolved(
+        realpath(argv0_.c_str(), nullptr), &std::free);
+    if (resolved == nullptr) RaiseError(errno, PathRole::kExisting);
+    return resolved.get();
+  }
+
+  // The exact-name lookup of `path` (whose parts are `place`).
+  Text LookUp(const std::string& path, const Place& place, ListMask mask) {
+    if (IsHidden(place.name)) return Text();
+    struct stat status;
+    if (lstat(path.c_str(), &status) == 0) {
+      const bool admitted =
+          mask == ListMask::kWithFolders || !S_ISDIR(status.st_mode);
+      return admitted ? place.name : Text();
+    }
+    const int error = errno;
+    if (error != ENOENT && error != ENOTDIR) {
+      RaiseError(error, PathRole::kExisting);
+    }
+    // Windows names ignore letter case, and launching relies on that.
+    if (error == ENOENT && mask == ListMask::kNormalFiles) {
+      return FindFileIgnoringCase(place);
+    }
+    return Text();
+  }
+
+  void EndListing() {
+    reader_.Close();
+    listing_ = Listing::kNone;
+  }
+
+  // Writes the buffered log lines; false when writing fails, the lines are
+  // dropped then.
+  bool FlushLog() {
+    const bool written = WriteAll(log_fd_, log_buffer_);
+    log_buffer_.clear();
+    return written;
+  }
+
+  // Flushes and closes the log; false when either failed.
+  bool CloseLogQuietly() {
+    if (log_fd_ < 0) return true;
+    const bool flushed = FlushLog();
+    const bool closed = close(log_fd_) == 0;
+    log_fd_ = -1;
+    return flushed && closed;
+  }
+
+  std::string argv0_;
+  Text arguments_;
+
+  FolderReader reader_;
+  Listing listing_ = Listing::kNone;
+  Text list_name_;
+  ListMask list_mask_ = ListMask::kNormalFiles;
+
+  int log_fd_ = -1;
+  std::string log_buffer_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreateSystemPlatform(int argc, char** argv) {
+  return std::make_unique<PosixPlatform>(argc, argv);
+}
+
+}  // namespace shuffler

@@ -1,0 +1,379 @@
+#include "tests/fake_platform.h"
+
+#include <algorithm>
+
+#include "platform/names.h"
+
+namespace shuffler::testing {
+
+namespace {
+
+Text ParentOf(const Text& path) {
+  const size_t cut = path.rfind(FakePlatform::kSep);
+  return cut == Text::npos ? Text() : path.substr(0, cut);
+}
+
+Text NameOf(const Text& path) {
+  const size_t cut = path.rfind(FakePlatform::kSep);
+  return cut == Text::npos ? path : path.substr(cut + 1);
+}
+
+bool EndsWithSep(const Text& path) {
+  return !path.empty() && path.back() == FakePlatform::kSep;
+}
+
+class FakeMover : public FileMover {
+ public:
+  explicit FakeMover(FakePlatform& platform) : platform_(platform) {}
+  void MoveFile(const Text& source, const Text& destination) override {
+    platform_.MoveFile(source, destination);
+  }
+
+ private:
+  FakePlatform& platform_;
+};
+
+}  // namespace
+
+const char* OpName(Op op) {
+  switch (op) {
+    case Op::kArgumentText:
+      return "ArgumentText";
+    case Op::kProgramFolder:
+      return "ProgramFolder";
+    case Op::kListFirst:
+      return "ListFirst";
+    case Op::kListNext:
+      return "ListNext";
+    case Op::kMakeFolder:
+      return "MakeFolder";
+    case Op::kRemoveFolder:
+      return "RemoveFolder";
+    case Op::kRenameEntry:
+      return "RenameEntry";
+    case Op::kCreateFileMover:
+      return "CreateFileMover";
+    case Op::kMoveFile:
+      return "MoveFile";
+    case Op::kOpenLog:
+      return "OpenLog";
+    case Op::kWriteLogLine:
+      return "WriteLogLine";
+    case Op::kCloseLog:
+      return "CloseLog";
+    case Op::kStartMaximized:
+      return "StartMaximized";
+    case Op::kShowStopBox:
+      return "ShowStopBox";
+    case Op::kClockSeed:
+      return "ClockSeed";
+    case Op::kCount:
+      break;
+  }
+  return "?";
+}
+
+FakePlatform::FakePlatform() {
+  AddFolder(u"C:");
+  AddFolder(u"C:\\Game");
+}
+
+void FakePlatform::AddFolder(const Text& path, bool hidden) {
+  nodes_[path] = Node{true, hidden, {}, next_order_++};
+}
+
+void FakePlatform::AddFile(const Text& path, std::string content, bool hidden) {
+  nodes_[path] = Node{false, hidden, std::move(content), next_order_++};
+}
+
+void FakePlatform::AddMusic(const std::vector<Text>& names) {
+  const Text music(kMusic);
+  if (!Exists(music)) AddFolder(music);
+  for (const Text& name : names)
+    AddFile(music + kSep + name, Narrow(name));
+}
+
+bool FakePlatform::IsFolder(const Text& path) const {
+  auto it = nodes_.find(path);
+  return it != nodes_.end() && it->second.folder;
+}
+
+std::string FakePlatform::Content(const Text& path) const {
+  auto it = nodes_.find(path);
+  return it == nodes_.end() ? std::string() : it->second.content;
+}
+
+std::vector<Text> FakePlatform::Children(const Text& folder) const {
+  std::vector<std::pair<uint64_t, Text>> found;
+  const Text prefix = folder + kSep;
+  for (auto it = nodes_.lower_bound(prefix);
+       it != nodes_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+       ++it) {
+    if (it->first.find(kSep, prefix.size()) == Text::npos) {
+      found.emplace_back(it->second.order, it->first.substr(prefix.size()));
+    }
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<Text> names;
+  for (auto& entry : found)
+    names.push_back(std::move(entry.second));
+  return names;
+}
+
+std::vector<Text> FakePlatform::Names(const Text& folder) const {
+  return Children(folder);
+}
+
+std::vector<std::string> FakePlatform::ContentsBelow(const Text& folder) const {
+  std::vector<std::string> contents;
+  const Text prefix = folder + kSep;
+  for (const auto& [path, node] : nodes_) {
+    if (!node.folder && path.compare(0, prefix.size(), prefix) == 0) {
+      contents.push_back(node.content);
+    }
+  }
+  std::sort(contents.begin(), contents.end());
+  return contents;
+}
+
+void FakePlatform::FailCall(Op op, int nth, int32_t number) {
+  injections_.push_back({op, nth, false, false, number});
+}
+
+void FakePlatform::FailFrom(Op op, int nth, int32_t number) {
+  injections_.push_back({op, nth, true, false, number});
+}
+
+void FakePlatform::FailOverallCall(int k, int32_t number) {
+  injections_.push_back({Op::kArgumentText, k, false, true, number});
+}
+
+int FakePlatform::CallsOf(Op op) const {
+  return call_counts_[static_cast<size_t>(op)];
+}
+
+void FakePlatform::Enter(Op op) {
+  calls.push_back(op);
+  const int nth = ++call_counts_[static_cast<size_t>(op)];
+  if (before_call) before_call(op, nth);
+  for (const Injection& injection : injections_) {
+    const bool hit =
+        injection.overall
+            ? injection.nth == OverallCalls()
+            : injection.op == op && (injection.onwards ? nth >= injection.nth
+                                                       : nth == injection.nth);
+    if (hit) {
+      ++injected;
+      Raise(injection.number);
+    }
+  }
+}
+
+Text FakePlatform::ArgumentText() {
+  Enter(Op::kArgumentText);
+  return argument_text;
+}
+
+Text FakePlatform::ProgramFolder() {
+  Enter(Op::kProgramFolder);
+  return program_folder;
+}
+
+Text FakePlatform::ListFirst(const Text& pattern, ListMask mask) {
+  Enter(Op::kListFirst);
+  listing_.clear();
+  listing_open_ = true;
+  const Text folder = ParentOf(pattern);
+  const Text name_pattern = NameOf(pattern);
+  if (!IsFolder(folder)) return Text();
+
+  auto admitted = [&](const Text& name) {
+    const Node& node = nodes_.at(folder + kSep + name);
+    return !node.hidden && (mask == ListMask::kWithFolders || !node.folder);
+  };
+  if (mask == ListMask::kWithFolders && MatchesPattern(u".", name_pattern)) {
+    listing_ = {u".", u".."};
+  }
+  for (const Text& name : Children(folder)) {
+    if (MatchesPattern(name, name_pattern) && admitted(name)) {
+      listing_.push_back(name);
+    }
+  }
+  // A file looked up by its exact name is found in any letter case, as on
+  // Windows.
+  if (listing_.empty() && mask == ListMask::kNormalFiles &&
+      !HasWildcards(name_pattern)) {
+    for (const Text& name : Children(folder)) {
+      if (EqualsIgnoringAsciiCase(name, name_pattern) && admitted(name)) {
+        listing_.push_back(name);
+        break;
+      }
+    }
+  }
+  return NextListed();
+}
+
+Text FakePlatform::ListNext() {
+  Enter(Op::kListNext);
+  if (!listing_open_) Raise(kInvalidArgument);
+  return NextListed();
+}
+
+Text FakePlatform::NextListed() {
+  if (listing_.empty()) {
+    listing_open_ = false;
+    return Text();
+  }
+  Text name = std::move(listing_.front());
+  listing_.pop_front();
+  return name;
+}
+
+void FakePlatform::RequireFolder(const Text& folder) const {
+  if (!IsFolder(folder)) Raise(kPathNotFound);
+}
+
+void FakePlatform::MakeFolder(const Text& path) {
+  Enter(Op::kMakeFolder);
+  if (Exists(path)) Raise(kPathFileAccessError);
+  RequireFolder(ParentOf(path));
+  AddFolder(path);
+}
+
+void FakePlatform::RemoveFolder(const Text& path) {
+  Enter(Op::kRemoveFolder);
+  if (!IsFolder(path)) Raise(kPathNotFound);
+  if (!Children(path).empty()) Raise(kPathFileAccessError);
+  nodes_.erase(path);
+}
+
+void FakePlatform::MoveTree(const Text& from, const Text& to, bool recreate) {
+  Node top = nodes_.at(from);
+  nodes_.erase(from);
+  if (recreate) top.order = next_order_++;
+  std::vector<std::pair<Text, Node>> moved;
+  const Text prefix = from + kSep;
+  for (auto it = nodes_.lower_bound(prefix);
+       it != nodes_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+       it = nodes_.erase(it)) {
+    moved.emplace_back(to + it->first.substr(from.size()), it->second);
+  }
+  nodes_[to] = top;
+  for (auto& [path, node] : moved)
+    nodes_[path] = std::move(node);
+}
+
+void FakePlatform::RenameEntry(const Text& old_path, const Text& new_path) {
+  Enter(Op::kRenameEntry);
+  if (!Exists(old_path)) Raise(kFileNotFound);
+  if (old_path == new_path) return;
+  if (Exists(new_path)) Raise(kFileAlreadyExists);
+  RequireFolder(ParentOf(new_path));
+  if (new_path.compare(0, old_path.size() + 1, old_path + kSep) == 0) {
+    Raise(kPathFileAccessError);  // a folder into itself
+  }
+  // A rename keeps the entry where it is in its folder's order.
+  MoveTree(old_path, new_path, false);
+}
+
+std::unique_ptr<FileMover> FakePlatform::CreateFileMover() {
+  Enter(Op::kCreateFileMover);
+  return std::make_unique<FakeMover>(*this);
+}
+
+void FakePlatform::MoveFile(const Text& source, const Text& destination) {
+  Enter(Op::kMoveFile);
+  if (!Exists(source) || IsFolder(source)) Raise(kFileNotFound);
+  Text target = destination;
+  if (EndsWithSep(destination)) target += NameOf(source);
+  RequireFolder(ParentOf(target));
+  if (Exists(target)) Raise(kFileAlreadyExists);
+  // A move re-creates the file: it now comes last in its folder's order.
+  MoveTree(source, target, true);
+}
+
+void FakePlatform::OpenLog(const Text& path) {
+  Enter(Op::kOpenLog);
+  if (IsFolder(path)) Raise(kPathFileAccessError);
+  RequireFolder(ParentOf(path));
+  if (!Exists(path)) AddFile(path);
+  nodes_[path].content.clear();
+  log_path_ = path;
+  log_open_ = true;
+  log_lines.clear();
+}
+
+void FakePlatform::WriteLogLine(const Text& line) {
+  Enter(Op::kWriteLogLine);
+  if (!log_open_) Raise(kBadFileNameOrNumber);
+  log_lines.push_back(line);
+  if (Exists(log_path_)) {
+    nodes_[log_path_].content += EncodeWindows1252(line) + "\r\n";
+  }
+}
+
+void FakePlatform::CloseLog() {
+  Enter(Op::kCloseLog);
+  log_open_ = false;
+}
+
+void FakePlatform::StartMaximized(const Text& program) {
+  Enter(Op::kStartMaximized);
+  const Text folder = ParentOf(program);
+  const Text name = NameOf(program);
+  if (IsFolder(program)) Raise(kPathFileAccessError);
+  bool found = Exists(program);
+  if (!found && IsFolder(folder)) {
+    for (const Text& child : Children(folder)) {
+      found = found || (EqualsIgnoringAsciiCase(child, name) &&
+                        !IsFolder(folder + kSep + child));
+    }
+  }
+  if (!found) Raise(kFileNotFound);
+  started.push_back(program);
+}
+
+void FakePlatform::ShowStopBox(const Text& prompt, const Text& caption) {
+  Enter(Op::kShowStopBox);
+  boxes.push_back({prompt, caption.empty() ? Text(u"Shuffler") : caption});
+}
+
+float FakePlatform::NextRandom() {
+  if (randoms.empty()) return Platform::NextRandom();
+  const float value = randoms.front();
+  randoms.pop_front();
+  return value;
+}
+
+void FakePlatform::EndProcess() {
+  ended = true;
+  throw ProcessEnded{};
+}
+
+uint64_t FakePlatform::ClockSeed() {
+  Enter(Op::kClockSeed);
+  return clock_seed;
+}
+
+bool RunToEnd(frmOne& form) {
+  try {
+    form.RunStartup();
+  } catch (const ProcessEnded&) {
+    return true;
+  }
+  return false;
+}
+
+std::string Narrow(TextView text) {
+  std::string out;
+  for (char16_t c : text) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += "\\u" + std::to_string(static_cast<int>(c));
+    }
+  }
+  return out;
+}
+
+}  // namespace shuffler::testing

@@ -1,0 +1,673 @@
+// The POSIX platform on real folders: listing, the never-replacing rename
+// and move, the log's bytes, names that are not UTF-8, the argument text,
+// the program folder, starting programs and the stop box.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/utf8.h"
+#include "platform/random.h"
+
+namespace shuffler {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The failure number `operation` throws, or 0 when it succeeds.
+template <typename Operation>
+int32_t FailureNumberOf(Operation&& operation) {
+  try {
+    operation();
+  } catch (const Failure& failure) {
+    return failure.Number;
+  }
+  return 0;
+}
+
+std::unique_ptr<Platform> MakePlatform() {
+  char program[] = "Shuffler";
+  char* argv[] = {program, nullptr};
+  return CreateSystemPlatform(1, argv);
+}
+
+class PosixPlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+    std::string templ = base + "/shuffler-posix-XXXXXX";
+    ASSERT_NE(mkdtemp(templ.data()), nullptr) << "mkdtemp under " << base;
+    root_ = templ;
+    platform_ = MakePlatform();
+  }
+
+  void TearDown() override {
+    posix::ForceRenameFallback(false);
+    platform_.reset();
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  // The byte path of `relative` inside the temporary folder.
+  std::string Bytes(const std::string& relative) const {
+    return relative.empty() ? root_ : root_ + "/" + relative;
+  }
+  // The same path as Shuffler's text.
+  Text P(const std::string& relative) const {
+    return DecodeUtf8(Bytes(relative));
+  }
+
+  void WriteFile(const std::string& relative, const std::string& content) {
+    std::ofstream out(Bytes(relative), std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(out) << relative;
+    out << content;
+  }
+  std::string ReadFile(const std::string& relative) const {
+    std::ifstream in(Bytes(relative), std::ios::binary);
+    if (!in) return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void MakeDir(const std::string& relative) {
+    ASSERT_TRUE(fs::create_directory(fs::path(Bytes(relative))));
+  }
+  // The byte names in `relative`, as the file system holds them.
+  std::set<std::string> Entries(const std::string& relative = "") const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(Bytes(relative))))
+      names.insert(entry.path().filename().native());
+    return names;
+  }
+
+  std::vector<Text> List(const Text& pattern, ListMask mask) {
+    std::vector<Text> names;
+    for (Text name = platform_->ListFirst(pattern, mask); !name.empty();
+         name = platform_->ListNext()) {
+      names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string root_;
+  std::unique_ptr<Platform> platform_;
+};
+
+TEST_F(PosixPlatformTest, ListingSkipsHiddenEntriesAndHonoursTheMask) {
+  WriteFile("a.mp3", "a");
+  WriteFile("b.txt", "b");
+  WriteFile(".hidden.mp3", "h");
+  MakeDir("sub");
+  MakeDir(".cache");
+  fs::create_symlink("a.mp3", fs::path(Bytes("link.mp3")));
+
+  using V = std::vector<Text>;
+  EXPECT_EQ(List(P("*.*"), ListMask::kNormalFiles),
+            (V{u"a.mp3", u"b.txt", u"link.mp3"}));
+  EXPECT_EQ(List(P("*.*"), ListMask::kWithFolders),
+            (V{u".", u"..", u"a.mp3", u"b.txt", u"link.mp3", u"sub"}));
+  EXPECT_EQ(List(P("*"), ListMask::kWithFolders),
+            (V{u".", u"..", u"a.mp3", u"b.txt", u"link.mp3", u"sub"}));
+  EXPECT_EQ(List(P("*.mp3"), ListMask::kNormalFiles),
+            (V{u"a.mp3", u"link.mp3"}));
+  EXPECT_EQ(List(P("?.txt"), ListMask::kWithFolders), (V{u"b.txt"}));
+  EXPECT_EQ(List(P("s*"), ListMask::kNormalFiles), V{});
+  EXPECT_EQ(List(P(".*"), ListMask::kWithFolders), (V{u".", u".."}));
+  EXPECT_EQ(List(P("*.MP3"), ListMask::kNormalFiles), V{})
+      << "wildcard matching stays exact";
+
+  // A finished listing is over: asking for more is a misuse.
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ListNext(); }), kInvalidArgument);
+  EXPECT_EQ(FailureNumberOf([&] { MakePlatform()->ListNext(); }),
+            kInvalidArgument);
+
+  // A missing folder, or a file taken for one, simply matches nothing.
+  EXPECT_EQ(platform_->ListFirst(P("nope/*.*"), ListMask::kWithFolders), u"");
+  EXPECT_EQ(platform_->ListFirst(P("nope/a.mp3"), ListMask::kNormalFiles), u"");
+  EXPECT_EQ(platform_->ListFirst(P("a.mp3/*.*"), ListMask::kWithFolders), u"");
+  EXPECT_EQ(platform_->ListFirst(P("a.mp3/x"), ListMask::kNormalFiles), u"");
+}
+
+TEST_F(PosixPlatformTest, ExactNamesAreLookedUpAndFilesFoundIgnoringCase) {
+  WriteFile("GTA3.EXE", "game");
+  WriteFile("gta-vc.exe", "other game");
+  WriteFile(".secret", "s");
+  MakeDir("Data");
+
+  EXPECT_EQ(platform_->ListFirst(P("GTA3.EXE"), ListMask::kNormalFiles),
+            u"GTA3.EXE");
+  EXPECT_EQ(platform_->ListNext(), u"");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ListNext(); }), kInvalidArgument);
+
+  // Files are found under any ASCII letter case, with their real name.
+  EXPECT_EQ(platform_->ListFirst(P("gta3.exe"), ListMask::kNormalFiles),
+            u"GTA3.EXE");
+  EXPECT_EQ(platform_->ListNext(), u"");
+  EXPECT_EQ(platform_->ListFirst(P("GTA-VC.EXE"), ListMask::kNormalFiles),
+            u"gta-vc.exe");
+  EXPECT_EQ(platform_->ListFirst(P("gta3.ex"), ListMask::kNormalFiles), u"");
+  // ...but only when listing files: everything else stays exact.
+  EXPECT_EQ(platform_->ListFirst(P("gta3.exe"), ListMask::kWithFolders), u"");
+  EXPECT_EQ(platform_->ListFirst(P("data"), ListMask::kWithFolders), u"");
+  EXPECT_EQ(platform_->ListFirst(P("data"), ListMask::kNormalFiles), u"");
+
+  // Folders only with folders admitted; hidden names never.
+  EXPECT_EQ(platform_->ListFirst(P("Data"), ListMask::kWithFolders), u"Data");
+  EXPECT_EQ(platform_->ListFirst(P("Data"), ListMask::kNormalFiles), u"");
+  EXPECT_EQ(platform_->ListFirst(P("."), ListMask::kWithFolders), u".");
+  EXPECT_EQ(platform_->ListFirst(P(".."), ListMask::kNormalFiles), u"");
+  EXPECT_EQ(platform_->ListFirst(P(".secret"), ListMask::kWithFolders), u"");
+  EXPECT_EQ(platform_->ListFirst(P(".SECRET"), ListMask::kNormalFiles), u"");
+  EXPECT_EQ(platform_->ListFirst(P("") + u"/", ListMask::kWithFolders), u"");
+  // A nothing-found lookup leaves no listing running.
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ListNext(); }), kInvalidArgument);
+
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->ListFirst(P("GTA3.EXE") + u'\0' + u"x",
+                                   ListMask::kNormalFiles);
+            }),
+            kBadFileNameOrNumber);
+}
+
+TEST_F(PosixPlatformTest, LazyListingReturnsEveryNameOnce) {
+  std::set<Text> expected;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = std::to_string(i * 7919 % 1000) + "-track.mp3";
+    WriteFile(name, name);
+    expected.insert(DecodeUtf8(name));
+  }
+  WriteFile(".hidden-track.mp3", "");
+  MakeDir("folder-track.mp3");
+
+  std::vector<Text> seen;
+  for (Text name =
+           platform_->ListFirst(P("*-track.mp3"), ListMask::kNormalFiles);
+       !name.empty(); name = platform_->ListNext()) {
+    seen.push_back(name);
+  }
+  EXPECT_EQ(seen.size(), expected.size());
+  EXPECT_EQ(std::set<Text>(seen.begin(), seen.end()), expected);
+
+  // A new listing abandons the one running and starts afresh.
+  const Text first =
+      platform_->ListFirst(P("*-track.mp3"), ListMask::kNormalFiles);
+  platform_->ListNext();
+  EXPECT_EQ(List(P("*-track.mp3"), ListMask::kNormalFiles).size(), 400u);
+  EXPECT_TRUE(expected.count(first));
+}
+
+class PosixRenameTest : public PosixPlatformTest,
+                        public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    PosixPlatformTest::SetUp();
+    posix::ForceRenameFallback(GetParam());
+  }
+};
+
+TEST_P(PosixRenameTest, RenameNeverReplacesAnEntry) {
+  WriteFile("a.mp3", "A");
+  WriteFile("b.mp3", "B");
+  MakeDir("d1");
+  WriteFile("d1/inside", "I");
+  MakeDir("d2");
+
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->RenameEntry(P("a.mp3"), P("b.mp3")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RenameEntry(P("d1"), P("d2")); }),
+            kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->RenameEntry(P("a.mp3"), P("d2")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->RenameEntry(P("d1"), P("b.mp3")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(ReadFile("a.mp3"), "A");
+  EXPECT_EQ(ReadFile("b.mp3"), "B");
+  EXPECT_EQ(ReadFile("d1/inside"), "I");
+  EXPECT_TRUE(Entries("d2").empty());
+
+  // Renaming to the very same name changes nothing.
+  platform_->RenameEntry(P("a.mp3"), P("a.mp3"));
+  platform_->RenameEntry(P("d1"), P("d1"));
+  EXPECT_EQ(ReadFile("a.mp3"), "A");
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->RenameEntry(P("gone.mp3"), P("gone.mp3")); }),
+            kFileNotFound);
+
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->RenameEntry(P("gone.mp3"), P("c.mp3")); }),
+            kFileNotFound);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->RenameEntry(P("a.mp3"), P("nope/c.mp3")); }),
+            kPathNotFound);
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->RenameEntry(P("a.mp3"), P(std::string(300, 'n')));
+            }),
+            kPathFileAccessError);
+  // A folder cannot move into itself; no placeholder is left behind.
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->RenameEntry(P("d1"), P("d1/d1")); }),
+      kInvalidArgument);
+  EXPECT_EQ(Entries("d1"), std::set<std::string>{"inside"});
+  // A path cut short by a NUL would name another entry: refused.
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->RenameEntry(P("a.mp3"), P("c.mp3") + u'\0' + u"x");
+            }),
+            kBadFileNameOrNumber);
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->RenameEntry(P("a.mp3") + u'\0', P("c.mp3"));
+            }),
+            kBadFileNameOrNumber);
+  EXPECT_EQ(Entries(), (std::set<std::string>{"a.mp3", "b.mp3", "d1", "d2"}));
+
+  platform_->RenameEntry(P("a.mp3"), P("0001-a.mp3"));
+  platform_->RenameEntry(P("d1"), P("d2/moved"));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"0001-a.mp3", "b.mp3", "d2"}));
+  EXPECT_EQ(ReadFile("0001-a.mp3"), "A");
+  EXPECT_EQ(ReadFile("d2/moved/inside"), "I");
+}
+
+TEST_P(PosixRenameTest, MoverMovesFilesWithoutReplacing) {
+  WriteFile("song.mp3", "S");
+  WriteFile("other.mp3", "O");
+  MakeDir("temp");
+  MakeDir("folder");
+  WriteFile("temp/other.mp3", "T");
+  auto mover = platform_->CreateFileMover();
+
+  mover->MoveFile(P("song.mp3"), P("temp/"));
+  EXPECT_EQ(Entries("temp"), (std::set<std::string>{"other.mp3", "song.mp3"}));
+  EXPECT_EQ(ReadFile("temp/song.mp3"), "S");
+  mover->MoveFile(P("temp/song.mp3"), P("song.mp3"));
+  EXPECT_EQ(ReadFile("song.mp3"), "S");
+  EXPECT_EQ(Entries("temp"), std::set<std::string>{"other.mp3"});
+
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("other.mp3"), P("temp/")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("other.mp3")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("folder")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("gone.mp3"), P("temp/")); }),
+      kFileNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { mover->MoveFile(P("folder"), P("temp/")); }),
+            kFileNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("no/")); }),
+            kPathNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("other.mp3/")); }),
+      kPathNotFound);
+  EXPECT_EQ(ReadFile("song.mp3"), "S");
+  EXPECT_EQ(ReadFile("other.mp3"), "O");
+  EXPECT_EQ(ReadFile("temp/other.mp3"), "T");
+  EXPECT_EQ(Entries(),
+            (std::set<std::string>{"folder", "other.mp3", "song.mp3", "temp"}));
+  EXPECT_TRUE(Entries("folder").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(RenameWays, PosixRenameTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& way) {
+                           return way.param ? "Placeholder" : "NoReplace";
+                         });
+
+TEST_F(PosixPlatformTest, FoldersAreMadeAndRemoved) {
+  platform_->MakeFolder(P("temp"));
+  EXPECT_TRUE(fs::is_directory(fs::path(Bytes("temp"))));
+  EXPECT_EQ(FailureNumberOf([&] { platform_->MakeFolder(P("temp")); }),
+            kPathFileAccessError);
+  EXPECT_EQ(FailureNumberOf([&] { platform_->MakeFolder(P("no/temp")); }),
+            kPathNotFound);
+  WriteFile("temp/kept", "K");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(P("temp")); }),
+            kPathFileAccessError);
+  EXPECT_EQ(ReadFile("temp/kept"), "K");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(P("gone")); }),
+            kPathNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(P("temp/kept")); }),
+            kPathNotFound);
+  fs::remove(fs::path(Bytes("temp/kept")));
+  platform_->RemoveFolder(P("temp"));
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(PosixPlatformTest, NamesThatAreNotUtf8KeepTheirBytes) {
+  const std::string odd = "\xff\xfe-x.mp3";
+  const std::string latin = "caf\xc3\xa9 \xe9t\xe9.mp3";  // UTF-8, then not
+  WriteFile(odd, "odd");
+  WriteFile(latin, "latin");
+
+  const std::vector<Text> names = List(P("*.mp3"), ListMask::kNormalFiles);
+  const Text odd_text = u"\xDCFF\xDCFE-x.mp3";
+  const Text latin_text = u"caf\u00e9 \xDCE9t\xDCE9.mp3";
+  EXPECT_EQ(names, (std::vector<Text>{latin_text, odd_text}));
+
+  platform_->RenameEntry(P("") + u'/' + odd_text, P("") + u"/0042-" + odd_text);
+  platform_->RenameEntry(P("") + u'/' + latin_text,
+                         P("") + u"/7-" + latin_text);
+  EXPECT_EQ(Entries(), (std::set<std::string>{"0042-" + odd, "7-" + latin}));
+  EXPECT_EQ(ReadFile("0042-" + odd), "odd");
+  platform_->CreateFileMover()->MoveFile(P("") + u"/0042-" + odd_text,
+                                         P("") + u'/' + odd_text);
+  platform_->RenameEntry(P("") + u"/7-" + latin_text,
+                         P("") + u'/' + latin_text);
+  EXPECT_EQ(Entries(), (std::set<std::string>{odd, latin}));
+  EXPECT_EQ(ReadFile(latin), "latin");
+}
+
+TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
+  struct Case {
+    std::string bytes;
+    Text text;
+  };
+  const std::vector<Case> cases = {
+      {"", u""},
+      {"plain", u"plain"},
+      {"\xc3\xa9\xe2\x82\xac", u"\u00e9\u20ac"},
+      {"\xf0\x9f\x98\x80", u"\U0001F600"},
+      {"\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
+      {"\x80", u"\xDC80"},  // stray
+      {"a\xbf"
+       "b",
+       u"a\xDCBF"
+       u"b"},                                             // stray
+      {"\xc0\xaf", u"\xDCC0\xDCAF"},                      // overlong
+      {"\xe0\x80\xaf", u"\xDCE0\xDC80\xDCAF"},            // overlong
+      {"\xf0\x8f\xbf\xbf", u"\xDCF0\xDC8F\xDCBF\xDCBF"},  // overlong
+      {"\xed\xa0\x80", u"\xDCED\xDCA0\xDC80"},            // surrogate
+      {"\xed\xbf\xbf", u"\xDCED\xDCBF\xDCBF"},            // surrogate
+      {"\xed\x9f\xbf", u"\uD7FF"},                        // last before
+      {"\xf4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},  // > U+10FFFF
+      {"\xf5\x80", u"\xDCF5\xDC80"},
+      {"\xe2\x82", u"\xDCE2\xDC82"},                    // truncated
+      {"\xf0\x9f\x98\x41", u"\xDCF0\xDC9F\xDC98\x41"},  // truncated
+      {"\xc3\xa9\xc3", u"\u00e9\xDCC3"},                // truncated
+      {"\xfe\xff", u"\xDCFE\xDCFF"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecodeUtf8(c.bytes), c.text) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(EncodeUtf8(DecodeUtf8(c.bytes)), c.bytes)
+        << testing::PrintToString(c.bytes);
+  }
+
+  // Lone surrogates encode too: U+DC80..U+DCFF back into their byte, the
+  // others in their three-byte form.
+  EXPECT_EQ(EncodeUtf8(u"\xDC80\xDCFF"), "\x80\xff");
+  EXPECT_EQ(EncodeUtf8(Text(1, char16_t{0xD800})), "\xed\xa0\x80");
+  EXPECT_EQ(EncodeUtf8(Text(1, char16_t{0xDC7F})), "\xed\xb1\xbf");
+  EXPECT_EQ(EncodeUtf8(Text(1, char16_t{0xDD00})), "\xed\xb4\x80");
+  EXPECT_EQ(EncodeUtf8(Text{char16_t{0xDBFF}, u'x'}), "\xed\xaf\xbfx");
+  EXPECT_EQ(EncodeUtf8(Text{char16_t{0xD83D}, char16_t{0xDE00}}),
+            "\xf0\x9f\x98\x80");
+
+  // Every string of up to two bytes, and many random longer ones.
+  for (int a = 0; a < 256; ++a) {
+    for (int b = -1; b < 256; ++b) {
+      std::string bytes(1, static_cast<char>(a));
+      if (b >= 0) bytes.push_back(static_cast<char>(b));
+      ASSERT_EQ(EncodeUtf8(DecodeUtf8(bytes)), bytes)
+          << testing::PrintToString(bytes);
+    }
+  }
+  RandomGenerator random;
+  random.Seed(2024);
+  const char pieces[] = {'\x00', 'a',    '\x7f', '\x80', '\x8f', '\x90',
+                         '\x9f', '\xa0', '\xbf', '\xc2', '\xdf', '\xe0',
+                         '\xed', '\xef', '\xf0', '\xf4', '\xf5', '\xff'};
+  for (int round = 0; round < 20000; ++round) {
+    std::string bytes;
+    const uint64_t bits = random.NextBits();
+    const int length = 1 + static_cast<int>(bits % 8);
+    for (int i = 0; i < length; ++i) {
+      bytes.push_back(pieces[(bits >> (3 + 5 * i)) % sizeof(pieces)]);
+    }
+    ASSERT_EQ(EncodeUtf8(DecodeUtf8(bytes)), bytes)
+        << testing::PrintToString(bytes);
+  }
+}
+
+TEST_F(PosixPlatformTest, LogHoldsWindows1252LinesWithCrLf) {
+  EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"early"); }),
+            kBadFileNameOrNumber);
+  platform_->CloseLog();  // nothing open: nothing to do
+
+  platform_->OpenLog(P("Shuffler.log"));
+  platform_->WriteLogLine(u"\u00e9");
+  platform_->WriteLogLine(u"\u20ac");
+  platform_->WriteLogLine(u"\u4e2d");
+  platform_->WriteLogLine(u"\U0001F600");
+  platform_->WriteLogLine(u"");
+  platform_->WriteLogLine(u"1-a.mp3 -> 2-a.mp3");
+  platform_->CloseLog();
+  EXPECT_EQ(ReadFile("Shuffler.log"),
+            "\xe9\r\n\x80\r\n?\r\n?\r\n\r\n1-a.mp3 -> 2-a.mp3\r\n");
+  platform_->CloseLog();
+  EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"late"); }),
+            kBadFileNameOrNumber);
+
+  // Opening again starts the log afresh.
+  platform_->OpenLog(P("Shuffler.log"));
+  platform_->WriteLogLine(u"again");
+  platform_->CloseLog();
+  EXPECT_EQ(ReadFile("Shuffler.log"), "again\r\n");
+
+  EXPECT_EQ(FailureNumberOf([&] { platform_->OpenLog(P("no/Shuffler.log")); }),
+            kPathNotFound);
+  MakeDir("folder.log");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->OpenLog(P("folder.log")); }),
+            kPathFileAccessError);
+
+  // A large log arrives complete and in order.
+  platform_->OpenLog(P("big.log"));
+  std::string expected;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string line = std::to_string(i) + "-track.mp3";
+    platform_->WriteLogLine(DecodeUtf8(line));
+    expected += line + "\r\n";
+  }
+  platform_->CloseLog();
+  EXPECT_EQ(ReadFile("big.log").size(), expected.size());
+  EXPECT_TRUE(ReadFile("big.log") == expected);
+}
+
+TEST_F(PosixPlatformTest, LogWriteFailuresAreReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  platform_->OpenLog(u"/dev/full");
+  platform_->WriteLogLine(u"lost");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->CloseLog(); }),
+            kPathFileAccessError);
+  platform_->CloseLog();  // closed despite the failure
+
+  platform_->OpenLog(u"/dev/full");
+  int32_t failure = 0;
+  for (int i = 0; i < 20000 && failure == 0; ++i) {
+    failure = FailureNumberOf([&] {
+      platform_->WriteLogLine(u"a line long enough to fill the buffer");
+    });
+  }
+  EXPECT_EQ(failure, kPathFileAccessError);
+  platform_->CloseLog();
+}
+
+TEST_F(PosixPlatformTest, EndProcessFlushesAndExitsWithZero) {
+  const std::string out = Bytes("stdout.txt");
+  EXPECT_EXIT(
+      {
+        platform_->OpenLog(P("end.log"));
+        platform_->WriteLogLine(u"last line");
+        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::fflush(stdout);
+        dup2(fd, 1);
+        std::fputs("unflushed", stdout);
+        platform_->EndProcess();
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadFile("end.log"), "last line\r\n");
+  EXPECT_EQ(ReadFile("stdout.txt"), "unflushed");
+}
+
+TEST(PosixArgumentsTest, ArgumentsAreJoinedAndQuotedWhereNeeded) {
+  std::vector<std::string> words = {"Shuffler",     "/LAUNCH", "My Game.exe",
+                                    "/debug",       "",        "tab\there",
+                                    "\xff\xc3\xa9", "\"q\""};
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  auto platform =
+      CreateSystemPlatform(static_cast<int>(words.size()), argv.data());
+  EXPECT_EQ(platform->ArgumentText(),
+            u"/LAUNCH \"My Game.exe\" /debug \"\" \"tab\there\" "
+            u"\xDCFF\u00e9 \"q\"");
+  EXPECT_EQ(CreateSystemPlatform(3, argv.data())->ArgumentText(),
+            u"/LAUNCH \"My Game.exe\"");
+  EXPECT_EQ(CreateSystemPlatform(1, argv.data())->ArgumentText(), u"");
+  EXPECT_EQ(platform->Separator(), u'/');
+}
+
+TEST_F(PosixPlatformTest, ProgramFolderIsTheExecutablesOwn) {
+  const fs::path exe = fs::read_symlink("/proc/self/exe");
+  const fs::path before = fs::current_path();
+  fs::current_path(fs::path(root_));
+  const Text folder = platform_->ProgramFolder();
+  fs::current_path(before);
+  EXPECT_EQ(EncodeUtf8(folder), exe.parent_path().native());
+  EXPECT_NE(EncodeUtf8(folder), root_);
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), u'/');
+}
+
+TEST_F(PosixPlatformTest, ProgramsStartWithoutWaiting) {
+  MakeDir("Game Folder");
+  const auto write_script = [&](const std::string& relative,
+                                const std::string& marker) {
+    WriteFile(relative, "#!/bin/sh\nprintf '%s' \"$0 $#\" > '" + Bytes(marker) +
+                            ".tmp' && mv '" + Bytes(marker) + ".tmp' '" +
+                            Bytes(marker) + "'\n");
+    fs::permissions(fs::path(Bytes(relative)), fs::perms::owner_all);
+  };
+  const auto wait_for = [&](const std::string& marker) {
+    for (int i = 0; i < 500 && !fs::exists(fs::path(Bytes(marker))); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return ReadFile(marker);
+  };
+
+  write_script("Game Folder/game one.sh", "ran");
+  platform_->StartMaximized(P("Game Folder/game one.sh"));
+  EXPECT_EQ(wait_for("ran"), Bytes("Game Folder/game one.sh") + " 0");
+
+  // The launch names the game in one case; the file may have another.
+  write_script("Game Folder/GTA3.EXE", "ran-upper");
+  platform_->StartMaximized(P("Game Folder/gta3.exe"));
+  EXPECT_EQ(wait_for("ran-upper"), Bytes("Game Folder/GTA3.EXE") + " 0");
+
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->StartMaximized(P("Game Folder/gta-vc.exe"));
+            }),
+            kFileNotFound);
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->StartMaximized(P("Missing Folder/gta3.exe"));
+            }),
+            kFileNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->StartMaximized(P("Game Folder")); }),
+      kPathFileAccessError);
+  WriteFile("Game Folder/plain.exe", "#!/bin/sh\n");
+  fs::permissions(fs::path(Bytes("Game Folder/plain.exe")),
+                  fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->StartMaximized(P("Game Folder/plain.exe")); }),
+            kPermissionDenied);
+  WriteFile("Game Folder/text.exe", "not a program\n");
+  fs::permissions(fs::path(Bytes("Game Folder/text.exe")),
+                  fs::perms::owner_all);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->StartMaximized(P("Game Folder/text.exe")); }),
+            kInvalidArgument);
+  // Exactly the path given is started, never a shorter one.
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->StartMaximized(P("Game Folder/game one.sh") + u'\0');
+            }),
+            kBadFileNameOrNumber);
+}
+
+TEST_F(PosixPlatformTest, StopBoxWritesItsTextToStandardError) {
+  const std::string captured = Bytes("stderr.txt");
+  const int saved = dup(2);
+  ASSERT_GE(saved, 0);
+  const int fd = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  dup2(fd, 2);
+  close(fd);
+  platform_->ShowStopBox(
+      u"An error occurred!\r\n\r\nError Number: 53\r\nDescription: File not "
+      u"found",
+      u"");
+  platform_->ShowStopBox(u"line\rsame line\n", u"Caf\u00e9 \U0001F600");
+  dup2(saved, 2);
+  close(saved);
+  EXPECT_EQ(ReadFile("stderr.txt"),
+            "Shuffler: An error occurred!\n\nError Number: 53\nDescription: "
+            "File not found\n"
+            "Caf\xc3\xa9 \xf0\x9f\x98\x80: line\rsame line\n\n");
+}
+
+TEST(PosixSeedTest, RunsStartedTogetherDrawDifferentNumbers) {
+  auto first = MakePlatform();
+  auto second = MakePlatform();
+  first->Randomize();
+  second->Randomize();
+  std::vector<float> a, b;
+  for (int i = 0; i < 4; ++i) {
+    a.push_back(first->NextRandom());
+    b.push_back(second->NextRandom());
+  }
+  EXPECT_NE(a, b);
+}
+
+TEST(PosixErrorsTest, ErrnoValuesMapOntoFailureNumbers) {
+  using posix::FailureNumberFor;
+  using posix::PathRole;
+  EXPECT_EQ(FailureNumberFor(ENOENT, PathRole::kExisting), kFileNotFound);
+  EXPECT_EQ(FailureNumberFor(ENOENT, PathRole::kTarget), kPathNotFound);
+  EXPECT_EQ(FailureNumberFor(ENOENT, PathRole::kFolder), kPathNotFound);
+  EXPECT_EQ(FailureNumberFor(EEXIST, PathRole::kTarget), kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberFor(ENOTEMPTY, PathRole::kTarget), kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberFor(EEXIST, PathRole::kFolder), kPathFileAccessError);
+  EXPECT_EQ(FailureNumberFor(ENOTEMPTY, PathRole::kFolder),
+            kPathFileAccessError);
+  for (PathRole role :
+       {PathRole::kExisting, PathRole::kFolder, PathRole::kTarget}) {
+    EXPECT_EQ(FailureNumberFor(EACCES, role), kPermissionDenied);
+    EXPECT_EQ(FailureNumberFor(EPERM, role), kPermissionDenied);
+    EXPECT_EQ(FailureNumberFor(ENOTDIR, role), kPathNotFound);
+    EXPECT_EQ(FailureNumberFor(ENOEXEC, role), kInvalidArgument);
+    EXPECT_EQ(FailureNumberFor(ENAMETOOLONG, role), kPathFileAccessError);
+    EXPECT_EQ(FailureNumberFor(ENOSPC, role), kPathFileAccessError);
+  }
+}
+
+}  // namespace
+}  // namespace shuffler

@@ -1,0 +1,340 @@
+// The shuffle on the fake platform: new names, the order the folder is
+// re-created in, each failure's box and log line, and that no file is ever
+// lost or replaced.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <regex>
+
+#include "app/text.h"
+#include "tests/fake_platform.h"
+
+namespace shuffler::testing {
+namespace {
+
+const Text kMusic(FakePlatform::kMusic);
+const Text kTemp = u"C:\\Game\\mp3\\temp";
+constexpr float kAlmostOne = 0.99999994f;  // the largest float below 1
+
+Text Music(TextView name) {
+  return kMusic + u"\\" + Text(name);
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The music folder's visible names in listing order, as UTF-8.
+std::vector<std::string> Listing(const FakePlatform& fake) {
+  std::vector<std::string> names;
+  for (const Text& name : fake.Names(kMusic))
+    names.push_back(Narrow(name));
+  return names;
+}
+
+struct MusicRun {
+  FakePlatform fake;
+  std::vector<std::string> before;  // file contents before the run
+
+  MusicRun(const std::vector<Text>& names, TextView args, uint64_t seed = 7) {
+    fake.AddMusic(names);
+    fake.argument_text = Text(args) + u" /NOLAUNCH";
+    fake.clock_seed = seed;
+    before = fake.ContentsBelow(u"C:\\Game\\mp3");
+  }
+  // Runs to the end; checks that the run ended and lost nothing.
+  void Go() {
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(fake.ContentsBelow(u"C:\\Game\\mp3"), before);
+  }
+  std::vector<Text> Prompts() const {
+    std::vector<Text> prompts;
+    for (const Box& box : fake.boxes)
+      prompts.push_back(box.prompt);
+    return prompts;
+  }
+};
+
+TEST(Shuffle, ScriptedDrawsDecideTheOrderAndTheNumbers) {
+  MusicRun run({u"a.mp3", u"b.mp3", u"c.mp3"}, u"/DEBUG");
+  // Pick c and number 3; pick a and number 1; pick a again (already done,
+  // drawn anew); pick b and number 2. The pick floors below the count even
+  // for the largest value below 1.
+  run.fake.randoms = {kAlmostOne, kAlmostOne, 0.0f, 0.0f, 0.1f, 0.5f, 0.5f};
+  run.Go();
+  EXPECT_EQ(Listing(run.fake),
+            (std::vector<std::string>{"3-c.mp3", "1-a.mp3", "2-b.mp3"}));
+  EXPECT_TRUE(run.fake.boxes.empty());
+  EXPECT_FALSE(run.fake.Exists(kTemp));
+  EXPECT_EQ(
+      run.fake.log_lines,
+      (std::vector<Text>{
+          u"Renamed \"C:\\Game\\mp3\\c.mp3\" to \"C:\\Game\\mp3\\3-c.mp3\"",
+          u"Renamed \"C:\\Game\\mp3\\a.mp3\" to \"C:\\Game\\mp3\\1-a.mp3\"",
+          u"Renamed \"C:\\Game\\mp3\\b.mp3\" to "
+          u"\"C:\\Game\\mp3\\2-b.mp3\""}));
+  EXPECT_EQ(run.fake.Content(u"C:\\Game\\Shuffler.log").substr(0, 9),
+            "Renamed \"");
+}
+
+TEST(Shuffle, PrefixWidthFollowsTheCountAndTheFolderFollowsTheLog) {
+  for (int count : {1, 9, 10, 12}) {
+    std::vector<Text> names;
+    for (int i = 0; i < count; ++i) {
+      names.push_back(u"07-Song" + DecimalText(i) + u".mp3");
+    }
+    MusicRun run(names, u"/DEBUG", 1000 + static_cast<uint64_t>(count));
+    run.Go();
+    EXPECT_TRUE(run.fake.boxes.empty());
+
+    const int digits = count < 10 ? 1 : 2;
+    const std::regex pattern("([0-9]{" + std::to_string(digits) +
+                             "})-Song([0-9]+)\\.mp3");
+    std::vector<std::string> listing = Listing(run.fake);
+    ASSERT_EQ(listing.size(), static_cast<size_t>(count));
+    for (const std::string& name : listing) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(name, match, pattern)) << name;
+      const int number = std::stoi(match[1]);
+      EXPECT_GE(number, 1) << name;
+      EXPECT_LE(number, count) << name;
+    }
+    if (count == 1) {
+      EXPECT_EQ(listing[0], "1-Song0.mp3");
+    }
+    // The folder is re-created in the order the entries were processed,
+    // which is the order of the log.
+    ASSERT_EQ(run.fake.log_lines.size(), static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      const std::string line = Narrow(run.fake.log_lines[i]);
+      EXPECT_NE(line.find("\\" + listing[i] + "\""), std::string::npos) << line;
+    }
+  }
+}
+
+TEST(Shuffle, BareNamesLoseOnlyANumericPrefix) {
+  MusicRun run({u"Song - Live.mp3", u"-Intro.mp3", u"2001-Odyssey.mp3",
+                u"07-Song.mp3", u"01 - Spaced.mp3"},
+               u"");
+  run.Go();
+  std::vector<std::string> bare;
+  for (const std::string& name : Listing(run.fake)) {
+    ASSERT_TRUE(name.size() > 2 && name[0] >= '1' && name[0] <= '5' &&
+                name[1] == '-')
+        << name;
+    bare.push_back(name.substr(2));
+  }
+  EXPECT_EQ(Sorted(bare), Sorted({"Song - Live.mp3", "-Intro.mp3",
+                                  "Odyssey.mp3", "Song.mp3", " Spaced.mp3"}));
+}
+
+TEST(Shuffle, DenumberingCollisionKeepsTheSecondAndLosesNothing) {
+  MusicRun run({u"01-Song.mp3", u"02-Song.mp3", u"Plain.mp3"},
+               u"/DENUM /DEBUG");
+  run.Go();
+  std::vector<std::string> listing = Listing(run.fake);
+  EXPECT_EQ(Sorted(listing).size(), 3u);
+  EXPECT_TRUE(run.fake.Exists(Music(u"Song.mp3")));
+  EXPECT_TRUE(run.fake.Exists(Music(u"Plain.mp3")));
+  const bool first_won = !run.fake.Exists(Music(u"01-Song.mp3"));
+  const Text loser = first_won ? u"02-Song.mp3" : u"01-Song.mp3";
+  EXPECT_TRUE(run.fake.Exists(Music(loser)));
+  EXPECT_EQ(run.fake.Content(Music(u"Song.mp3")),
+            first_won ? "01-Song.mp3" : "02-Song.mp3");
+
+  // One box: the loser's rename. A name that is already bare is renamed to
+  // itself, which is no failure. The loser's moves act on "Song.mp3".
+  EXPECT_EQ(run.Prompts(),
+            std::vector<Text>{u"An error occurred renaming file: \r\n" +
+                              Music(loser)});
+  EXPECT_EQ(run.fake.boxes[0].caption, u"Error");
+  EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 6);
+  EXPECT_NE(std::find(run.fake.log_lines.begin(), run.fake.log_lines.end(),
+                      u"*** An error occurred renaming file: " + Music(loser)),
+            run.fake.log_lines.end());
+  // The entry moved last was re-created last.
+  EXPECT_EQ(run.fake.Names(kMusic).size(), 3u);
+}
+
+TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
+  MusicRun run({u"a.mp3"}, u"/DEBUG");
+  run.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  run.Go();
+  const Text old_path = Music(u"a.mp3");
+  EXPECT_EQ(
+      run.Prompts(),
+      (std::vector<Text>{u"An error occurred renaming file: \r\n" + old_path,
+                         u"An error occurred moving file: \r\n" + old_path,
+                         u"An error occurred moving file: \r\n" + old_path}));
+  for (const Box& box : run.fake.boxes)
+    EXPECT_EQ(box.caption, u"Error");
+  EXPECT_EQ(
+      run.fake.log_lines,
+      (std::vector<Text>{
+          u"Renamed \"" + old_path + u"\" to \"" + Music(u"1-a.mp3") + u"\"",
+          u"*** An error occurred renaming file: " + old_path,
+          u"*** An error occurred moving file: " + old_path,
+          u"*** An error occurred moving file: " + old_path}));
+  EXPECT_TRUE(run.fake.Exists(old_path));  // keeps its old name
+  EXPECT_FALSE(run.fake.Exists(kTemp));
+}
+
+TEST(Shuffle, AFileNamedTempMakesEveryMoveFailAndItsRemovalToo) {
+  for (bool debug : {false, true}) {
+    MusicRun run({u"a.mp3", u"b.mp3"}, debug ? u"/DEBUG" : u"");
+    run.fake.AddFile(kTemp, "not a folder");
+    run.before = run.fake.ContentsBelow(u"C:\\Game\\mp3");
+    run.Go();
+    EXPECT_EQ(run.fake.CallsOf(Op::kMakeFolder), 0);
+    ASSERT_EQ(run.fake.boxes.size(), 5u);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(run.fake.boxes[i].prompt.rfind(
+                    u"An error occurred moving file: \r\nC:\\Game\\mp3\\", 0),
+                0u);
+    }
+    // The removal fails after the log is closed: with the log on, writing
+    // its failure line fails in turn and the startup box reports that.
+    EXPECT_EQ(run.fake.boxes[4].prompt,
+              debug ? u"An error occurred!\r\n\r\nError Number: 52\r\n"
+                      u"Description: Bad file name or number"
+                    : u"An error occurred!\r\n\r\nNumber: 76\r\n"
+                      u"Description: Path not found");
+    EXPECT_EQ(run.fake.boxes[4].caption, debug ? u"Shuffler" : u"Error");
+    // The entries keep their new names in the music folder.
+    for (const std::string& name : Listing(run.fake)) {
+      EXPECT_TRUE(name == "temp" || name[1] == '-') << name;
+    }
+    EXPECT_EQ(run.fake.Content(kTemp), "not a folder");
+  }
+}
+
+TEST(Shuffle, AFailureAfterTheMovesGivesTheGeneralBoxAndLogLine) {
+  MusicRun run({u"a.mp3"}, u"/DEBUG");
+  run.fake.FailCall(Op::kCloseLog, 1, kPathFileAccessError);
+  run.Go();
+  EXPECT_EQ(run.Prompts(),
+            std::vector<Text>{u"An error occurred!\r\n\r\nNumber: 75\r\n"
+                              u"Description: Path/File access error"});
+  EXPECT_EQ(run.fake.boxes[0].caption, u"Error");
+  EXPECT_EQ(run.fake.log_lines.back(),
+            u"*** An error occurred! 75, Path/File access error");
+  EXPECT_FALSE(run.fake.Exists(kTemp));
+}
+
+TEST(Shuffle, ASubFolderIsRenamedButNotMoved) {
+  MusicRun run({u"a.mp3"}, u"");
+  run.fake.AddFolder(Music(u"Live"));
+  run.fake.AddFile(Music(u"Live\\inside.mp3"), "inside");
+  run.before = run.fake.ContentsBelow(u"C:\\Game\\mp3");
+  run.fake.randoms = {0.9f, 0.9f};  // the folder first, as number 2
+  run.Go();
+  EXPECT_TRUE(run.fake.IsFolder(Music(u"2-Live")));
+  EXPECT_EQ(run.fake.Content(Music(u"2-Live\\inside.mp3")), "inside");
+  const Text prompt = u"An error occurred moving file: \r\n" + Music(u"Live");
+  EXPECT_EQ(run.Prompts(), (std::vector<Text>{prompt, prompt}));
+  EXPECT_FALSE(run.fake.Exists(kTemp));
+}
+
+TEST(Shuffle, ATempFolderThatAlreadyExistedIsUsedAndRemovedWhenEmpty) {
+  {
+    MusicRun run({u"a.mp3", u"b.mp3"}, u"");
+    run.fake.AddFolder(kTemp);
+    run.Go();
+    EXPECT_EQ(run.fake.CallsOf(Op::kMakeFolder), 0);
+    EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 4);
+    EXPECT_TRUE(run.fake.boxes.empty());
+    EXPECT_FALSE(run.fake.Exists(kTemp));
+  }
+  {
+    MusicRun run({u"a.mp3"}, u"");
+    run.fake.AddFolder(kTemp);
+    run.fake.AddFile(kTemp + u"\\left.mp3", "left over");
+    run.before = run.fake.ContentsBelow(u"C:\\Game\\mp3");
+    run.Go();
+    EXPECT_EQ(run.Prompts(),
+              std::vector<Text>{u"An error occurred!\r\n\r\nNumber: 75\r\n"
+                                u"Description: Path/File access error"});
+    EXPECT_EQ(run.fake.Content(kTemp + u"\\left.mp3"), "left over");
+  }
+}
+
+TEST(Shuffle, ALogThatCannotBeWrittenLeavesTheShuffleForTheStartupBox) {
+  MusicRun run({u"a.mp3", u"b.mp3"}, u"/DEBUG");
+  run.fake.FailCall(Op::kOpenLog, 1, kPermissionDenied);
+  run.Go();
+  // The open fails; the shuffle's box would follow its log line, whose
+  // write fails because the log is not open.
+  EXPECT_EQ(run.Prompts(),
+            std::vector<Text>{u"An error occurred!\r\n\r\nError Number: 52\r\n"
+                              u"Description: Bad file name or number"});
+  EXPECT_EQ(run.fake.boxes[0].caption, u"Shuffler");
+  EXPECT_TRUE(run.fake.IsFolder(kTemp));  // left behind
+  EXPECT_EQ(run.fake.CallsOf(Op::kRenameEntry), 0);
+  EXPECT_TRUE(run.fake.ended);
+}
+
+TEST(Shuffle, AnEntryNamedLikeTheMarkerIsShuffledAndTheRunEnds) {
+  MusicRun run({u"###FILEALREADYRENAMED###", u"b.mp3"}, u"");
+  run.Go();
+  EXPECT_TRUE(run.fake.boxes.empty());
+  EXPECT_EQ(run.fake.CallsOf(Op::kRenameEntry), 2);
+  for (const std::string& name : Listing(run.fake)) {
+    EXPECT_EQ(name[1], '-') << name;
+  }
+}
+
+TEST(Shuffle, NothingIsLostWhicheverCallFails) {
+  // Every operation of a run over a collision pair, a sub-folder and a
+  // report file fails once in turn; every run ends with all files in place.
+  const std::vector<Text> names = {u"01-Song.mp3", u"02-Song.mp3", u"x.mp3",
+                                   u"MP3Report.txt"};
+  int total = 0;
+  for (TextView args : {u"/DENUM /DEBUG", u""}) {
+    MusicRun probe(names, args);
+    probe.Go();
+    total = probe.fake.OverallCalls();
+    for (int k = 1; k <= total; ++k) {
+      MusicRun run(names, args);
+      run.fake.AddFolder(Music(u"Sub"));
+      run.fake.FailOverallCall(k, kPathFileAccessError);
+      run.Go();
+      EXPECT_EQ(run.fake.injected, 1) << "call " << k;
+      EXPECT_EQ(run.fake.boxes.size() >= 1, true) << "call " << k;
+    }
+  }
+  EXPECT_GT(total, 20);
+}
+
+TEST(Shuffle, EveryEntryIsEquallyLikelyToComeFirstAndNumbersAreUniform) {
+  // Fixed seeds: the counts are the same every time, and a fair shuffle
+  // passes with room to spare while a biased pick does not.
+  constexpr int kRuns = 12000, kEntries = 4;
+  std::map<std::string, int> first, numbers;
+  for (int seed = 1; seed <= kRuns; ++seed) {
+    MusicRun run({u"a", u"b", u"c", u"d"}, u"", static_cast<uint64_t>(seed));
+    run.Go();
+    const std::vector<std::string> listing = Listing(run.fake);
+    ++first[listing[0].substr(2)];
+    for (const std::string& name : listing)
+      ++numbers[name.substr(0, 1)];
+  }
+  auto chi_square = [](const std::map<std::string, int>& counts,
+                       double expected) {
+    double sum = 0;
+    for (const auto& [key, count] : counts) {
+      sum += (count - expected) * (count - expected) / expected;
+    }
+    return sum;
+  };
+  ASSERT_EQ(first.size(), 4u);
+  ASSERT_EQ(numbers.size(), 4u);
+  // 16.27 is the 99.9% point of chi-square with 3 degrees of freedom.
+  EXPECT_LT(chi_square(first, kRuns / kEntries), 16.27);
+  EXPECT_LT(chi_square(numbers, kRuns), 16.27);
+}
+
+}  // namespace
+}  // namespace shuffler::testing

@@ -1,0 +1,166 @@
+// The startup sequence on the fake platform: options, the order of the run,
+// and how a failure is reported before the run goes on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/text.h"
+#include "tests/fake_platform.h"
+
+namespace shuffler::testing {
+namespace {
+
+const Text kMarker = u"###FILEALREADYRENAMED###";
+
+Text StartupBox(int32_t number, TextView description) {
+  return u"An error occurred!\r\n\r\nError Number: " + DecimalText(number) +
+         u"\r\nDescription: " + Text(description);
+}
+
+TEST(Startup, OptionsMatchInAnyCaseAnywhere) {
+  struct Case {
+    Text args;
+    bool debug;
+    bool denum;
+  };
+  const Case cases[] = {
+      {u"", false, false},
+      {u"/debug", true, false},
+      {u"x/DeBuGx", true, false},
+      {u"/DEBUGGER", true, false},
+      {u"/DENUMBER", false, true},
+      {u"/denum /Debug", true, true},
+      {u"/DEBU G /DENU", false, false},
+      {u"\"/LAUNCH x.exe\" /NOLAUNCH", false, false},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.argument_text = c.args;
+    frmOne form(fake);
+    EXPECT_TRUE(RunToEnd(form));
+    EXPECT_EQ(form.DebugLog, c.debug) << Narrow(c.args);
+    EXPECT_EQ(form.DenumMode, c.denum) << Narrow(c.args);
+    EXPECT_TRUE(fake.boxes.empty()) << Narrow(c.args);
+  }
+}
+
+TEST(Startup, TypicalRunCountsListsShufflesLaunchesAndEnds) {
+  FakePlatform fake;
+  fake.AddFile(u"C:\\Game\\gta3.exe");
+  fake.AddMusic({u"Song.mp3", u"07-Other.mp3", u"MP3Report.txt"});
+  frmOne form(fake);
+  ASSERT_TRUE(RunToEnd(form));
+
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_EQ(form.AppFolder, u"C:\\Game");
+  EXPECT_EQ(form.FileCount, 2);
+  EXPECT_EQ(form.FileIndex, 2);
+  ASSERT_EQ(form.FileNames.size(), 2);
+  EXPECT_EQ(form.FileNames[0], kMarker);
+  EXPECT_EQ(form.FileNames[1], kMarker);
+  EXPECT_FALSE(form.DebugLog);
+  EXPECT_FALSE(form.DenumMode);
+
+  // The program's folder comes first; the generator is seeded before the
+  // music folder is listed; the start comes after the last move.
+  const auto& calls = fake.calls;
+  auto first = [&](Op op) {
+    return std::find(calls.begin(), calls.end(), op) - calls.begin();
+  };
+  auto last = [&](Op op) {
+    return calls.rend() - std::find(calls.rbegin(), calls.rend(), op) - 1;
+  };
+  EXPECT_EQ(calls.front(), Op::kProgramFolder);
+  EXPECT_LT(first(Op::kClockSeed), first(Op::kMakeFolder));
+  EXPECT_LT(last(Op::kMoveFile), first(Op::kStartMaximized));
+  EXPECT_EQ(calls.back(), Op::kStartMaximized);
+  EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 2);
+  EXPECT_EQ(fake.CallsOf(Op::kMoveFile), 4);
+  EXPECT_EQ(fake.messages_processed, 2);  // once after each pass
+  EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\GTA3.EXE"});
+
+  // Both entries carry a one-digit prefix now; the report stays as it was.
+  std::vector<Text> names = fake.Names(Text(FakePlatform::kMusic));
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[2], u"MP3Report.txt");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(names[i].size() > 2 && names[i][0] >= u'1' &&
+                names[i][0] <= u'2' && names[i][1] == u'-')
+        << Narrow(names[i]);
+  }
+  EXPECT_TRUE(names[0].ends_with(u"Other.mp3") ||
+              names[1].ends_with(u"Other.mp3"));
+  EXPECT_TRUE(names[0].ends_with(u"-Song.mp3") ||
+              names[1].ends_with(u"-Song.mp3"));
+  EXPECT_EQ(
+      fake.ContentsBelow(u"C:\\Game\\mp3"),
+      (std::vector<std::string>{"07-Other.mp3", "MP3Report.txt", "Song.mp3"}));
+  EXPECT_FALSE(fake.Exists(u"C:\\Game\\mp3\\temp"));
+}
+
+TEST(Startup, AFailureIsShownAndTheRunGoesOn) {
+  FakePlatform fake;
+  fake.AddFile(u"C:\\Game\\gta3.exe");
+  fake.AddMusic({u"Song.mp3"});
+  fake.FailCall(Op::kProgramFolder, 1, kFileNotFound);
+  frmOne form(fake);
+  ASSERT_TRUE(RunToEnd(form));
+
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].prompt,
+            u"An error occurred!\r\n\r\nError Number: 53\r\n"
+            u"Description: File not found");
+  EXPECT_EQ(fake.boxes[0].caption, u"Shuffler");
+  // Without its folder the run finds neither music nor game, and still ends.
+  EXPECT_EQ(form.AppFolder, u"");
+  EXPECT_EQ(form.FileCount, 0);
+  EXPECT_TRUE(fake.started.empty());
+  EXPECT_EQ(fake.Names(Text(FakePlatform::kMusic)),
+            std::vector<Text>{u"Song.mp3"});
+}
+
+TEST(Startup, AFailingOptionTestSetsItsFlag) {
+  // The argument text is read by the launch-option test, the "/NOLAUNCH"
+  // test, then the "/DEBUG" and "/DENUM" tests.
+  for (int failing : {3, 4}) {
+    FakePlatform fake;
+    fake.FailCall(Op::kArgumentText, failing, kOverflow);
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(form.DebugLog, failing == 3);
+    EXPECT_EQ(form.DenumMode, failing == 4);
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].prompt, StartupBox(6, u"Overflow"));
+  }
+}
+
+TEST(Startup, NegativeNumbersKeepTheirSignAndSeedingFailuresAreReported) {
+  FakePlatform fake;
+  fake.FailCall(Op::kClockSeed, 1, -2147024894);
+  frmOne form(fake);
+  ASSERT_TRUE(RunToEnd(form));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_NE(fake.boxes[0].prompt.find(u"Error Number: -2147024894\r\n"),
+            Text::npos);
+}
+
+TEST(Startup, EmptyOrMissingMusicFolderSkipsTheShuffleButStillLaunches) {
+  for (bool make_folder : {false, true}) {
+    FakePlatform fake;
+    fake.AddFile(u"C:\\Game\\gta-vc.exe");
+    if (make_folder) fake.AddMusic({u"MP3Report.txt"});
+    if (make_folder) fake.AddFolder(u"C:\\Game\\mp3\\temp");
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(form.FileCount, 0);
+    EXPECT_EQ(form.FileNames.size(), 1);  // the one slot of the reset
+    EXPECT_EQ(fake.CallsOf(Op::kMakeFolder), 0);
+    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 0);
+    EXPECT_TRUE(fake.boxes.empty());
+    EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\GTA-VC.EXE"});
+  }
+}
+
+}  // namespace
+}  // namespace shuffler::testing
