@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
+echo "== format"
+scripts/format.sh --check
+
 for preset in linux; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
