@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
+echo "== format"
+scripts/format.sh --check
+
 # Linux first, then the Windows cross build with its tests under Wine
 # (SHUFFLER_WINDOWS=0 leaves it out, as it does in setup.sh).
 presets=(linux)
