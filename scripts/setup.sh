@@ -3,8 +3,8 @@
 # Safe to run again and again.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build googletest libgtest-dev libgmock-dev
-          libbenchmark-dev)
+packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
+          libgmock-dev libbenchmark-dev)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi

@@ -5,7 +5,15 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
-for preset in linux; do
+echo "== format"
+scripts/format.sh --check
+
+# Linux first, then the Windows cross build with its tests under Wine
+# (SHUFFLER_WINDOWS=0 leaves it out, as it does in setup.sh).
+presets=(linux)
+[[ "${SHUFFLER_WINDOWS:-1}" == 1 ]] && presets+=(windows)
+
+for preset in "${presets[@]}"; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
