@@ -1,65 +1,47 @@
 // Shuffler against the bare file-system work a shuffle cannot avoid.
 //
 // For each folder size N, on real folders in the system's temporary
-// directory, the bench alternates two measurements, pair after pair:
+// directory, the benchmark alternates two measurements, pair after pair:
 //   A  the real Shuffler program, run with "/NOLAUNCH" as a whole process on
 //      a fresh sample game folder (the program is hard-linked next to the
 //      folder's "mp3", where it looks for its music);
-//   B  a bare loop in this process that does only the unavoidable work: the
-//      count and collect listings of the music folder, then for every entry,
-//      in random order, one never-replacing rename to its new name and the
-//      two moves into "mp3/temp" and back, with "temp" made before and
-//      removed after.
-// Preparing each fresh folder, syncing it to disk and checking the result
-// are not timed. The bench also times Shuffler on an empty music folder (its
-// start-up cost) next to /bin/true (the cost of starting any process).
+//   B  the bare loop of the platform layer (bench::BareShuffle), in this
+//      process: the count and collect listings of the music folder, then
+//      for every entry, in random order, one never-replacing rename to its
+//      new name and the two moves into "mp3/temp" and back, with "temp" made
+//      before and removed after.
+// Preparing each fresh folder, writing it to disk and checking the result
+// are not timed. The benchmark also times Shuffler on an empty music folder
+// (its start-up cost) next to /bin/true (the cost of starting any process).
 //
 // It prints figures only; nothing here passes or fails on a time.
-//
-// Linux only: it uses renameat2, posix_spawn, wait4 and syncfs directly.
-#include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <stdio.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cinttypes>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-extern char** environ;
+#include "platform/posix/bench_system.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+namespace bench = shuffler::bench;
 
 // ---------------------------------------------------------------- helpers
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what);
-}
-
-[[noreturn]] void FailErrno(const std::string& what, int error) {
-  Fail(what + ": " + std::strerror(error));
-}
-
-double Seconds(Clock::duration duration) {
-  return std::chrono::duration<double>(duration).count();
 }
 
 double Median(std::vector<double> values) {
@@ -93,8 +75,8 @@ std::string SampleBareName(int index) {
   return name.substr(name.find('-') + 1);
 }
 
-void MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) != 0) FailErrno("mkdir " + path, errno);
+void MakeFolder(const fs::path& path) {
+  if (!fs::create_directory(path)) Fail("already there: " + path.string());
 }
 
 // Creates every sample file in `music`, which must exist. The files are
@@ -104,32 +86,18 @@ void MakeFolder(const std::string& path) {
 void FillMusicFolder(const std::string& music, int count) {
   for (int i = 0; i < count; ++i) {
     const std::string path = music + SampleName(i);
-    const int fd =
-        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) FailErrno("create " + path, errno);
-    close(fd);
+    std::FILE* file = std::fopen(path.c_str(), "wx");
+    if (file == nullptr) Fail("cannot create " + path);
+    std::fclose(file);
   }
 }
 
-// Writes everything dirty on the file system holding `path` to disk, so the
-// preparation's writes do not land inside the next timed run.
-void SyncFileSystem(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) FailErrno("open " + path, errno);
-  syncfs(fd);
-  close(fd);
-}
-
-// Every entry name of `folder` except "." and "..".
+// Every entry name of `folder`.
 std::vector<std::string> ListNames(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) FailErrno("opendir " + folder, errno);
   std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
   }
-  closedir(dir);
   return names;
 }
 
@@ -170,9 +138,9 @@ class GameFolder {
     program_ = folder_ + "Shuffler";
     // Shuffler finds its music folder next to its own executable, which a
     // hard link gives without copying; a copy does when linking fails.
-    if (link(program.c_str(), program_.c_str()) != 0) {
-      fs::copy_file(program, program_);
-    }
+    std::error_code error;
+    fs::create_hard_link(program, program_, error);
+    if (error) fs::copy_file(program, program_);
     MakeFolder(music_);
   }
 
@@ -184,7 +152,6 @@ class GameFolder {
   GameFolder(const GameFolder&) = delete;
   GameFolder& operator=(const GameFolder&) = delete;
 
-  const std::string& Folder() const { return folder_; }
   const std::string& Music() const { return music_; }
   const std::string& Program() const { return program_; }
 
@@ -194,7 +161,7 @@ class GameFolder {
     fs::remove_all(music_);
     MakeFolder(music_);
     FillMusicFolder(music_, count);
-    SyncFileSystem(folder_);
+    bench::SyncFileSystem(folder_);
   }
 
  private:
@@ -203,64 +170,35 @@ class GameFolder {
   std::string program_;
 };
 
-// ------------------------------------------------------------ A: Shuffler
+// -------------------------------------------------------------- processes
 
-// The programs the bench runs.
+// The programs the benchmark runs, and where their output goes.
 struct Programs {
   std::string shuffler;  // the Shuffler program under test
   std::string launcher;  // shuffler_bench_launcher, which times and weighs it
+  std::string output;    // the measured program's output
+  std::string report;    // the launcher's report
 };
 
 struct ProcessRun {
   double seconds = 0;
-  long peak_kib = 0;  // the child's peak resident set
+  int64_t peak_kib = 0;
 };
 
-// Runs `program` with `arguments` as a whole process, its output sent to the
-// file `output`, through the launcher, which times it from the spawn to the
-// end of its wait and reads its peak memory.
-ProcessRun RunProcess(const std::string& launcher, const std::string& program,
-                      const std::vector<std::string>& arguments,
-                      const std::string& output) {
-  std::vector<std::string> words = {launcher, output, program};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  int pipe_ends[2];
-  if (pipe2(pipe_ends, O_CLOEXEC) != 0) FailErrno("pipe", errno);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-  pid_t child = 0;
-  const int error = posix_spawn(&child, launcher.c_str(), &actions, nullptr,
-                                argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_ends[1]);
-  if (error != 0) {
-    close(pipe_ends[0]);
-    FailErrno("spawn " + launcher, error);
-  }
-  std::string report;
-  char buffer[256];
-  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) != 0;) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
-    report.append(buffer, static_cast<size_t>(got));
-  }
-  close(pipe_ends[0]);
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) FailErrno("waitpid", errno);
-
-  long long nanoseconds = 0;
-  long peak_kib = 0;
+// Runs `program` with `arguments` as a whole process through the launcher,
+// which times it from the spawn to the end of its wait and reads its peak
+// memory.
+ProcessRun RunProcess(const Programs& programs, const std::string& program,
+                      const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv = {programs.launcher, programs.output, program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const bench::ChildFigures launcher = bench::RunChild(argv, programs.report);
+  std::ifstream in(programs.report);
+  long long nanoseconds = 0, peak_kib = 0;
   int exit_status = -1;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      std::sscanf(report.c_str(), "%lld %ld %d", &nanoseconds, &peak_kib,
-                  &exit_status) != 3) {
-    Fail("the launcher could not run " + program);
+  if (launcher.exit_status != 0 ||
+      !(in >> nanoseconds >> peak_kib >> exit_status)) {
+    Fail("the launcher could not run " + program + "; see " + programs.report);
   }
   if (exit_status != 0) {
     Fail(program + " ended with status " + std::to_string(exit_status));
@@ -268,118 +206,42 @@ ProcessRun RunProcess(const std::string& launcher, const std::string& program,
   return {static_cast<double>(nanoseconds) * 1e-9, peak_kib};
 }
 
-// One Shuffler run on the game folder; whatever it printed is an error (a
-// stop box on POSIX is a line on standard error).
-ProcessRun RunShuffler(const std::string& launcher, const GameFolder& game,
-                       const std::string& output) {
-  const ProcessRun run =
-      RunProcess(launcher, game.Program(), {"/NOLAUNCH"}, output);
+// One Shuffler run on the game folder. Whatever it printed is an error: a
+// stop box on POSIX is a line on standard error.
+ProcessRun RunShuffler(const Programs& programs, const GameFolder& game) {
+  const ProcessRun run = RunProcess(programs, game.Program(), {"/NOLAUNCH"});
   std::error_code error;
-  if (fs::file_size(output, error) != 0) {
-    Fail("Shuffler reported a failure; see " + output);
+  if (fs::file_size(programs.output, error) != 0) {
+    Fail("Shuffler reported a failure; see " + programs.output);
   }
   return run;
 }
 
-// ------------------------------------------------------- B: the bare loop
-
-// Lists `music` twice, counting and then collecting, and renames and moves
-// every entry the way a shuffle must, with nothing else around it. Returns
-// the elapsed time.
-double RunBareLoop(const std::string& music, std::mt19937_64& random) {
-  const Clock::time_point start = Clock::now();
-
-  // The count pass and the collect pass.
-  auto is_link = [](const char* name) {
-    return name[0] == '.' &&
-           (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-  };
-  size_t count = 0;
-  DIR* dir = opendir(music.c_str());
-  if (dir == nullptr) FailErrno("opendir", errno);
-  while (const dirent* entry = readdir(dir)) {
-    if (!is_link(entry->d_name)) ++count;
-  }
-  closedir(dir);
-  std::vector<std::string> names;
-  names.reserve(count);
-  dir = opendir(music.c_str());
-  if (dir == nullptr) FailErrno("opendir", errno);
-  while (const dirent* entry = readdir(dir)) {
-    if (!is_link(entry->d_name)) names.emplace_back(entry->d_name);
-  }
-  closedir(dir);
-
-  const std::string temp_folder = music + "temp";
-  const std::string into_temp = temp_folder + "/";
-  if (mkdir(temp_folder.c_str(), 0777) != 0) FailErrno("mkdir temp", errno);
-
-  // Every entry once, in random order, to a random zero-padded number and
-  // its name without the old prefix.
-  std::vector<uint32_t> order(names.size());
-  for (uint32_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::shuffle(order.begin(), order.end(), random);
-  std::uniform_int_distribution<int> number(1, static_cast<int>(count));
-  const int digits = DecimalDigits(static_cast<int64_t>(count));
-
-  std::string old_path = music, new_path = music, temp_path = into_temp;
-  char prefix[32];
-  for (const uint32_t index : order) {
-    const std::string& name = names[index];
-    const size_t dash = name.find('-');
-    const char* bare =
-        name.c_str() + (dash == std::string::npos ? 0 : dash + 1);
-    const int length =
-        std::snprintf(prefix, sizeof prefix, "%0*d-", digits, number(random));
-
-    old_path.resize(music.size());
-    old_path += name;
-    new_path.resize(music.size());
-    new_path.append(prefix, static_cast<size_t>(length)).append(bare);
-    temp_path.resize(into_temp.size());
-    temp_path.append(prefix, static_cast<size_t>(length)).append(bare);
-
-    if (renameat2(AT_FDCWD, old_path.c_str(), AT_FDCWD, new_path.c_str(),
-                  RENAME_NOREPLACE) != 0 ||
-        renameat2(AT_FDCWD, new_path.c_str(), AT_FDCWD, temp_path.c_str(),
-                  RENAME_NOREPLACE) != 0 ||
-        renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, new_path.c_str(),
-                  RENAME_NOREPLACE) != 0) {
-      FailErrno("rename " + name, errno);
-    }
-  }
-  if (rmdir(temp_folder.c_str()) != 0) FailErrno("rmdir temp", errno);
-
-  return Seconds(Clock::now() - start);
-}
-
-// ------------------------------------------------------------ the report
+// ------------------------------------------------------------ the figures
 
 struct SizeResult {
   int count = 0;
   int pairs = 0;
   double a_median = 0, b_median = 0;
-  double ratio_min = 0, ratio_max = 0;
-  long peak_kib = 0;
+  double ratio_median = 0, ratio_min = 0, ratio_max = 0;
+  int64_t peak_kib = 0;
 };
 
 SizeResult MeasureSize(const std::string& root, const Programs& programs,
                        int count, int pairs, std::mt19937_64& random) {
   GameFolder game(root, programs.shuffler);
-  const std::string output = root + "/shuffler-output.txt";
   std::vector<double> a_times, b_times, ratios;
   SizeResult result;
   result.count = count;
   result.pairs = pairs;
-  // One untimed run of each first, so both start with warm caches.
+  // One untimed pair first, so that both start with warm caches.
   for (int pair = -1; pair < pairs; ++pair) {
     game.Refill(count);
-    const ProcessRun a = RunShuffler(programs.launcher, game, output);
+    const ProcessRun a = RunShuffler(programs, game);
     CheckShuffled(game.Music(), count, "Shuffler");
 
     game.Refill(count);
-    const double b = RunBareLoop(game.Music(), random);
+    const double b = bench::BareShuffle(game.Music(), random());
     CheckShuffled(game.Music(), count, "the bare loop");
 
     if (pair < 0) continue;
@@ -392,6 +254,7 @@ SizeResult MeasureSize(const std::string& root, const Programs& programs,
   }
   result.a_median = Median(a_times);
   result.b_median = Median(b_times);
+  result.ratio_median = Median(ratios);
   result.ratio_min = *std::min_element(ratios.begin(), ratios.end());
   result.ratio_max = *std::max_element(ratios.begin(), ratios.end());
   return result;
@@ -401,24 +264,24 @@ struct StartupResult {
   int runs = 0;
   double shuffler_median = 0, shuffler_min = 0;
   double true_median = 0, true_min = 0;
-  long peak_kib = 0;
+  int64_t shuffler_peak_kib = 0, true_peak_kib = 0;
 };
 
 // Shuffler on an empty music folder, alternated with /bin/true.
 StartupResult MeasureStartup(const std::string& root, const Programs& programs,
                              int runs) {
   GameFolder game(root, programs.shuffler);
-  const std::string output = root + "/shuffler-output.txt";
   std::vector<double> shuffler, baseline;
   StartupResult result;
   result.runs = runs;
   for (int run = -3; run < runs; ++run) {
-    const ProcessRun a = RunShuffler(programs.launcher, game, output);
-    const ProcessRun t = RunProcess(programs.launcher, "/bin/true", {}, output);
+    const ProcessRun a = RunShuffler(programs, game);
+    const ProcessRun t = RunProcess(programs, "/bin/true", {});
     if (run < 0) continue;
     shuffler.push_back(a.seconds);
     baseline.push_back(t.seconds);
-    result.peak_kib = std::max(result.peak_kib, a.peak_kib);
+    result.shuffler_peak_kib = std::max(result.shuffler_peak_kib, a.peak_kib);
+    result.true_peak_kib = std::max(result.true_peak_kib, t.peak_kib);
   }
   if (!ListNames(game.Music()).empty()) Fail("the empty folder changed");
   result.shuffler_median = Median(shuffler);
@@ -439,50 +302,48 @@ void PrintReport(const std::vector<SizeResult>& sizes,
     std::printf(
         "| %d | %d | %.1f ms | %.1f ms | %.3f | %.3f..%.3f | %.0f | %.0f "
         "| %.2f | %.2f | %.1f MiB |\n",
-        s.count, s.pairs, s.a_median * 1e3, s.b_median * 1e3,
-        s.a_median / s.b_median, s.ratio_min, s.ratio_max, s.count / s.a_median,
-        s.count / s.b_median, s.a_median * 1e6 / s.count,
-        s.b_median * 1e6 / s.count, s.peak_kib / 1024.0);
+        s.count, s.pairs, s.a_median * 1e3, s.b_median * 1e3, s.ratio_median,
+        s.ratio_min, s.ratio_max, s.count / s.a_median, s.count / s.b_median,
+        s.a_median * 1e6 / s.count, s.b_median * 1e6 / s.count,
+        static_cast<double>(s.peak_kib) / 1024);
   }
+  std::printf(
+      "\nA and B: medians over the pairs; A/B: median of the pairs' ratios.\n");
   if (sizes.size() >= 2) {
     const SizeResult& first = sizes.front();
     const SizeResult& last = sizes.back();
-    const auto per_entry = [](double seconds, int count) {
-      return seconds / count;
+    const auto growth = [&](double first_time, double last_time) {
+      return (last_time / last.count) / (first_time / first.count);
     };
-    std::printf("\nPer-entry time at N=%d over N=%d: A %.3f, B %.3f\n",
-                last.count, first.count,
-                per_entry(last.a_median, last.count) /
-                    per_entry(first.a_median, first.count),
-                per_entry(last.b_median, last.count) /
-                    per_entry(first.b_median, first.count));
+    std::printf("Per-entry time at N=%d over N=%d: A %.3f, B %.3f\n",
+                last.count, first.count, growth(first.a_median, last.a_median),
+                growth(first.b_median, last.b_median));
   }
   std::printf(
       "\n| empty music folder (%d runs) | median | min | peak RSS |\n"
       "|---|---:|---:|---:|\n"
       "| Shuffler /NOLAUNCH, whole process | %.2f ms | %.2f ms | %.1f MiB |\n"
-      "| /bin/true, whole process | %.2f ms | %.2f ms | |\n",
+      "| /bin/true, whole process | %.2f ms | %.2f ms | %.1f MiB |\n",
       startup.runs, startup.shuffler_median * 1e3, startup.shuffler_min * 1e3,
-      startup.peak_kib / 1024.0, startup.true_median * 1e3,
-      startup.true_min * 1e3);
+      static_cast<double>(startup.shuffler_peak_kib) / 1024,
+      startup.true_median * 1e3, startup.true_min * 1e3,
+      static_cast<double>(startup.true_peak_kib) / 1024);
 }
 
 // ---------------------------------------------------------------- options
 
 struct Options {
-  Programs programs = {SHUFFLER_PROGRAM_PATH, SHUFFLER_LAUNCHER_PATH};
+  std::string program = SHUFFLER_PROGRAM_PATH;
   std::vector<int> sizes = {1000, 10000, 32767};
-  std::vector<int> pairs = {41, 25, 21};
-  int startup_runs = 300;
+  std::vector<int> pairs = {31, 21, 17};
+  int startup_runs = 200;
 };
 
 std::vector<int> ParseList(const std::string& text) {
   std::vector<int> values;
-  size_t at = 0;
-  while (at <= text.size()) {
-    const size_t comma = std::min(text.find(',', at), text.size());
-    values.push_back(std::stoi(text.substr(at, comma - at)));
-    at = comma + 1;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) {
+    values.push_back(std::stoi(item));
   }
   return values;
 }
@@ -490,13 +351,13 @@ std::vector<int> ParseList(const std::string& text) {
 Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
+    const std::string_view argument = argv[i];
     const auto value = [&](std::string_view key) -> const char* {
-      if (argument.rfind(key, 0) != 0) return nullptr;
-      return argv[i] + key.size();
+      return argument.substr(0, key.size()) == key ? argv[i] + key.size()
+                                                   : nullptr;
     };
     if (const char* v = value("--program=")) {
-      options.programs.shuffler = v;
+      options.program = v;
     } else if (const char* s = value("--sizes=")) {
       options.sizes = ParseList(s);
     } else if (const char* p = value("--pairs=")) {
@@ -525,25 +386,37 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
+// A new folder in the system's temporary directory.
+fs::path MakeWorkFolder(std::mt19937_64& random) {
+  const fs::path base = fs::temp_directory_path();
+  fs::path folder;
+  do {
+    folder = base / ("shuffler-bench-" + std::to_string(random()));
+  } while (!fs::create_directory(folder));
+  return folder;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root;
+  fs::path root;
   try {
     const Options options = ParseOptions(argc, argv);
-    root = (fs::temp_directory_path() / "shuffler-bench-XXXXXX").string();
-    if (mkdtemp(root.data()) == nullptr) FailErrno("mkdtemp", errno);
-    std::fprintf(stderr, "shuffler_bench: %s in %s\n",
-                 options.programs.shuffler.c_str(), root.c_str());
-
     std::mt19937_64 random(std::random_device{}());
+    root = MakeWorkFolder(random);
+    const Programs programs = {options.program, SHUFFLER_LAUNCHER_PATH,
+                               (root / "output.txt").string(),
+                               (root / "launcher.txt").string()};
+    std::fprintf(stderr, "shuffler_bench: %s in %s\n", options.program.c_str(),
+                 root.c_str());
+
     std::vector<SizeResult> sizes;
     for (size_t i = 0; i < options.sizes.size(); ++i) {
-      sizes.push_back(MeasureSize(root, options.programs, options.sizes[i],
+      sizes.push_back(MeasureSize(root.string(), programs, options.sizes[i],
                                   options.pairs[i], random));
     }
     const StartupResult startup =
-        MeasureStartup(root, options.programs, options.startup_runs);
+        MeasureStartup(root.string(), programs, options.startup_runs);
     PrintReport(sizes, startup);
     fs::remove_all(root);
     return 0;
