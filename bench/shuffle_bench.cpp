@@ -10,9 +10,14 @@
 //      for every entry, in random order, one never-replacing rename to its
 //      new name and the two moves into "mp3/temp" and back, with "temp" made
 //      before and removed after.
-// Preparing each fresh folder, writing it to disk and checking the result
-// are not timed. The benchmark also times Shuffler on an empty music folder
-// (its start-up cost) next to /bin/true (the cost of starting any process).
+// Both run on one processor, the one the benchmark starts on: left to the
+// scheduler, each new Shuffler process would start on whichever processor
+// is idler, while the bare loop stays put, so other work on the machine
+// would slow B more than A. On one processor it slows both alike, and the
+// alternation spreads it over both. Preparing each fresh folder, writing it
+// to disk and checking the result are not timed. The benchmark also times
+// Shuffler on an empty music folder (its start-up cost) next to /bin/true (the
+// cost of starting any process).
 //
 // It prints figures only; nothing here passes or fails on a time.
 #include <algorithm>
@@ -407,8 +412,9 @@ int main(int argc, char** argv) {
     const Programs programs = {options.program, SHUFFLER_LAUNCHER_PATH,
                                (root / "output.txt").string(),
                                (root / "launcher.txt").string()};
-    std::fprintf(stderr, "shuffler_bench: %s in %s\n", options.program.c_str(),
-                 root.c_str());
+    const int processor = bench::StayOnThisProcessor();
+    std::fprintf(stderr, "shuffler_bench: %s in %s, on processor %d\n",
+                 options.program.c_str(), root.c_str(), processor);
 
     std::vector<SizeResult> sizes;
     for (size_t i = 0; i < options.sizes.size(); ++i) {

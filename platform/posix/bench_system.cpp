@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <sys/resource.h>
@@ -149,6 +150,18 @@ void SyncFileSystem(const std::string& path) {
   if (fd < 0) Fail("open " + path, errno);
   syncfs(fd);
   close(fd);
+}
+
+int StayOnThisProcessor() {
+  const int processor = sched_getcpu();
+  if (processor < 0) Fail("sched_getcpu", errno);
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(processor, &set);
+  if (sched_setaffinity(0, sizeof set, &set) != 0) {
+    Fail("sched_setaffinity", errno);
+  }
+  return processor;
 }
 
 }  // namespace shuffler::bench

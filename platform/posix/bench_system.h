@@ -36,4 +36,8 @@ double BareShuffle(const std::string& music, uint64_t seed);
 /// Writes every change on the file system holding `path` to disk.
 void SyncFileSystem(const std::string& path);
 
+/// Keeps this process, and every process it starts from now on, on the
+/// processor it is running on, and returns that processor's number.
+int StayOnThisProcessor();
+
 }  // namespace shuffler::bench
