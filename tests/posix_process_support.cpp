@@ -190,7 +190,7 @@ GameFolder::GameFolder() {
     if (attempt == 100) throw std::runtime_error("no free game folder name");
     const fs::path candidate = fs::temp_directory_path() /
                                ("shuffler-game-" + std::to_string(entropy()));
-    if (fs::create_directory(candidate)) root_ = candidate;
+    if (fs::create_directory(candidate)) root_ = fs::canonical(candidate);
   }
   fs::create_directory(Music());
   const fs::path built = SHUFFLER_PROGRAM_PATH;

@@ -68,6 +68,7 @@ class GameFolder {
   GameFolder& operator=(const GameFolder&) = delete;
   ~GameFolder();
 
+  /// The folder, without symbolic links: as the program sees itself.
   const std::filesystem::path& Root() const { return root_; }
   std::filesystem::path Music() const { return root_ / "mp3"; }
   std::filesystem::path Temp() const { return root_ / "mp3" / "temp"; }
