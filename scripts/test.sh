@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
 # Builds Shuffler and runs every test; exits non-zero when any test fails.
+#
+# The native build first, then the whole suite again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
-for preset in linux; do
+for preset in linux linux-asan; do
   echo "== $preset"
+  start=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  # What the fault sweep, the crash trials and the overflow run covered.
+  grep -h '^\[ \(sweep\|crash\|overflow\) ' \
+    "build/$preset/Testing/Temporary/LastTest.log" || true
+  echo "== $preset: $((SECONDS - start)) s"
 done
+
+echo "== fuzz"
+start=$SECONDS
+scripts/fuzz.sh "${SHUFFLER_FUZZ_SECONDS:-20}"
+echo "== fuzz: $((SECONDS - start)) s"
