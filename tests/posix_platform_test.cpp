@@ -1,9 +1,6 @@
 // The POSIX platform on real folders: listing, the never-replacing rename
 // and move, the log's bytes, names that are not UTF-8, the argument text,
 // the program folder, starting programs and the stop box.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -50,11 +47,15 @@ std::unique_ptr<Platform> MakePlatform() {
 class PosixPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    std::string templ = base + "/shuffler-posix-XXXXXX";
-    ASSERT_NE(mkdtemp(templ.data()), nullptr) << "mkdtemp under " << base;
-    root_ = templ;
+    const fs::path base = fs::temp_directory_path();
+    RandomGenerator random;
+    random.Seed(static_cast<uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::path folder;
+    do {
+      folder = base / ("shuffler-posix-" + std::to_string(random.NextBits()));
+    } while (!fs::create_directory(folder));
+    root_ = folder.string();
     platform_ = MakePlatform();
   }
 
@@ -516,9 +517,8 @@ TEST_F(PosixPlatformTest, EndProcessFlushesAndExitsWithZero) {
       {
         platform_->OpenLog(P("end.log"));
         platform_->WriteLogLine(u"last line");
-        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::fflush(stdout);
-        dup2(fd, 1);
+        if (std::freopen(out.c_str(), "w", stdout) == nullptr) std::abort();
         std::fputs("unflushed", stdout);
         platform_->EndProcess();
       },
@@ -614,21 +614,13 @@ TEST_F(PosixPlatformTest, ProgramsStartWithoutWaiting) {
 }
 
 TEST_F(PosixPlatformTest, StopBoxWritesItsTextToStandardError) {
-  const std::string captured = Bytes("stderr.txt");
-  const int saved = dup(2);
-  ASSERT_GE(saved, 0);
-  const int fd = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  dup2(fd, 2);
-  close(fd);
+  ::testing::internal::CaptureStderr();
   platform_->ShowStopBox(
       u"An error occurred!\r\n\r\nError Number: 53\r\nDescription: File not "
       u"found",
       u"");
   platform_->ShowStopBox(u"line\rsame line\n", u"Caf\u00e9 \U0001F600");
-  dup2(saved, 2);
-  close(saved);
-  EXPECT_EQ(ReadFile("stderr.txt"),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Shuffler: An error occurred!\n\nError Number: 53\nDescription: "
             "File not found\n"
             "Caf\xc3\xa9 \xf0\x9f\x98\x80: line\rsame line\n\n");

@@ -1,0 +1,45 @@
+# Windows implementation of the platform interface, and what makes Shuffler
+# a proper Windows program: no console, a Unicode entry point, no DLLs of its
+# own, an application manifest and a version resource.
+enable_language(RC)
+
+add_library(shuffler_system STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/win32_platform.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/win32_rules.cpp
+)
+target_link_libraries(shuffler_system PUBLIC shuffler_core)
+target_compile_definitions(shuffler_system PRIVATE
+  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+
+# The version in the forms the resources need, missing parts as 0.
+set(shuffler_version_parts)
+foreach(part MAJOR MINOR PATCH TWEAK)
+  if("${PROJECT_VERSION_${part}}" STREQUAL "")
+    list(APPEND shuffler_version_parts 0)
+  else()
+    list(APPEND shuffler_version_parts ${PROJECT_VERSION_${part}})
+  endif()
+endforeach()
+list(JOIN shuffler_version_parts "," SHUFFLER_VERSION_COMMAS)
+list(JOIN shuffler_version_parts "." SHUFFLER_VERSION_QUAD)
+
+set(SHUFFLER_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/shuffler.manifest)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/shuffler.manifest.in
+               ${SHUFFLER_MANIFEST} @ONLY)
+set(SHUFFLER_RESOURCES ${CMAKE_CURRENT_BINARY_DIR}/shuffler.rc)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/shuffler.rc.in ${SHUFFLER_RESOURCES}
+               @ONLY)
+
+function(shuffler_configure_program target)
+  target_sources(${target} PRIVATE
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/win_main.cpp
+    ${SHUFFLER_RESOURCES})
+  set_source_files_properties(${SHUFFLER_RESOURCES}
+    PROPERTIES OBJECT_DEPENDS ${SHUFFLER_MANIFEST})
+  # The Windows entry point replaces the portable main().
+  target_compile_definitions(${target} PRIVATE SHUFFLER_PLATFORM_ENTRY
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  target_link_options(${target} PRIVATE -municode -static)
+endfunction()

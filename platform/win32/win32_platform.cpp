@@ -1,0 +1,353 @@
+// The Windows implementation of the platform interface. Wide-character API
+// only; every path goes through SystemPath, every error through
+// FailureNumberOf.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+// <windows.h> renames MoveFile to MoveFileW, which would also rename the
+// file mover's operation in this file only.
+#undef MoveFile
+
+#include <cstring>
+#include <string>
+
+#include "platform/win32/win32_rules.h"
+
+namespace shuffler {
+namespace {
+
+using win32::FailureNumberOf;
+using win32::FromWide;
+using win32::Operation;
+using win32::SystemPath;
+using win32::ToWide;
+
+[[noreturn]] void RaiseLastError(Operation operation = Operation::kOther) {
+  Raise(FailureNumberOf(GetLastError(), operation));
+}
+
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_NO_MORE_FILES;
+}
+
+// The name after the last separator.
+TextView NameOf(TextView path) {
+  const size_t cut = path.rfind(u'\\');
+  return cut == TextView::npos ? path : path.substr(cut + 1);
+}
+
+// One directory listing at a time, as the interface asks.
+class Listing {
+ public:
+  Listing() = default;
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+  ~Listing() { Close(); }
+
+  Text First(const Text& pattern, ListMask mask) {
+    Close();
+    mask_ = mask;
+    WIN32_FIND_DATAW found;
+    handle_ = FindFirstFileExW(SystemPath(pattern).c_str(), FindExInfoBasic,
+                               &found, FindExSearchNameMatch, nullptr,
+                               FIND_FIRST_EX_LARGE_FETCH);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (IsMissing(error)) return Text();
+      Raise(FailureNumberOf(error));
+    }
+    if (Admits(found)) return FromWide(found.cFileName);
+    return Next();
+  }
+
+  Text Next() {
+    if (handle_ == INVALID_HANDLE_VALUE) return Text();
+    WIN32_FIND_DATAW found;
+    for (;;) {
+      if (!FindNextFileW(handle_, &found)) {
+        const DWORD error = GetLastError();
+        Close();
+        if (error == ERROR_NO_MORE_FILES) return Text();
+        Raise(FailureNumberOf(error));
+      }
+      if (Admits(found)) return FromWide(found.cFileName);
+    }
+  }
+
+ private:
+  bool Admits(const WIN32_FIND_DATAW& found) const {
+    const DWORD attributes = found.dwFileAttributes;
+    if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+      return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      return mask_ == ListMask::kWithFolders;
+    }
+    return true;
+  }
+
+  void Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  ListMask mask_ = ListMask::kNormalFiles;
+};
+
+// The attributes of `path`; fails when it does not exist.
+DWORD AttributesOf(const Text& path) {
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) RaiseLastError();
+  return attributes;
+}
+
+class Win32FileMover final : public FileMover {
+ public:
+  void MoveFile(const Text& source, const Text& destination) override {
+    if (AttributesOf(source) & FILE_ATTRIBUTE_DIRECTORY) Raise(kFileNotFound);
+    Text target = destination;
+    if (!target.empty() && target.back() == u'\\') target += NameOf(source);
+    // Without MOVEFILE_REPLACE_EXISTING an existing target is never
+    // replaced; the move fails instead.
+    if (!MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(),
+                     MOVEFILE_COPY_ALLOWED)) {
+      RaiseLastError();
+    }
+  }
+};
+
+// The log: lines in the system's ANSI code page, written in large blocks.
+class Log {
+ public:
+  Log() = default;
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+  ~Log() {
+    try {
+      Close();
+    } catch (const Failure&) {
+      // Nothing to report to at this point.
+    }
+  }
+
+  void Open(const Text& path) {
+    Close();
+    file_ =
+        CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) RaiseLastError();
+  }
+
+  void WriteLine(const Text& line) {
+    if (file_ == INVALID_HANDLE_VALUE) Raise(kBadFileNameOrNumber);
+    AppendAnsi(line);
+    buffer_ += "\r\n";
+    if (buffer_.size() >= kFlushSize) Flush();
+  }
+
+  void Close() {
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    const HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    std::string pending;
+    pending.swap(buffer_);
+    const bool written = WriteAll(file, pending);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!written) Raise(FailureNumberOf(error));
+  }
+
+ private:
+  static constexpr size_t kFlushSize = 64 * 1024;
+
+  // Appends `line` in the ANSI code page, "?" for every character the code
+  // page lacks (a surrogate pair is one character) and no best-fit
+  // look-alikes. A system whose ANSI code page is UTF-8 lacks nothing.
+  void AppendAnsi(const Text& line) {
+    if (line.empty()) return;
+    const bool utf8 = GetACP() == CP_UTF8;
+    std::wstring wide;
+    wide.reserve(line.size());
+    for (size_t i = 0; i < line.size(); ++i) {
+      const char16_t c = line[i];
+      const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < line.size() &&
+                        line[i + 1] >= 0xDC00 && line[i + 1] <= 0xDFFF;
+      if (pair && !utf8) {
+        wide.push_back(L'?');  // no single-byte code page has it
+        ++i;
+      } else {
+        wide.push_back(c);
+      }
+    }
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* fallback = utf8 ? nullptr : "?";
+    const int length = static_cast<int>(wide.size());
+    const int size = WideCharToMultiByte(CP_ACP, flags, wide.data(), length,
+                                         nullptr, 0, fallback, nullptr);
+    if (size <= 0) RaiseLastError();
+    const size_t start = buffer_.size();
+    buffer_.resize(start + size);
+    if (WideCharToMultiByte(CP_ACP, flags, wide.data(), length,
+                            buffer_.data() + start, size, fallback,
+                            nullptr) != size) {
+      buffer_.resize(start);
+      RaiseLastError();
+    }
+  }
+
+  void Flush() {
+    std::string pending;
+    pending.swap(buffer_);
+    if (!WriteAll(file_, pending)) RaiseLastError();
+  }
+
+  static bool WriteAll(HANDLE file, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
+      if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) {
+        return false;
+      }
+      if (written == 0) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return false;
+      }
+      done += written;
+    }
+    return true;
+  }
+
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  std::string buffer_;
+};
+
+class Win32Platform final : public Platform {
+ public:
+  char16_t Separator() const override { return u'\\'; }
+
+  Text ArgumentText() override {
+    return win32::ArgumentTextOf(FromWide(GetCommandLineW()));
+  }
+
+  Text ProgramFolder() override {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length = GetModuleFileNameW(nullptr, path.data(),
+                                              static_cast<DWORD>(path.size()));
+      if (length == 0) RaiseLastError();
+      if (length < path.size()) {
+        path.resize(length);
+        break;
+      }
+      // Truncated: try again with room to spare.
+      path.resize(path.size() * 2);
+    }
+    const size_t cut = path.rfind(L'\\');
+    if (cut != std::wstring::npos) path.resize(cut);
+    return FromWide(path);
+  }
+
+  Text ListFirst(const Text& pattern, ListMask mask) override {
+    return listing_.First(pattern, mask);
+  }
+  Text ListNext() override { return listing_.Next(); }
+
+  void MakeFolder(const Text& path) override {
+    if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) {
+      RaiseLastError(Operation::kMakeFolder);
+    }
+  }
+
+  void RemoveFolder(const Text& path) override {
+    if (!RemoveDirectoryW(SystemPath(path).c_str())) RaiseLastError();
+  }
+
+  void RenameEntry(const Text& old_path, const Text& new_path) override {
+    if (old_path == new_path) {
+      AttributesOf(old_path);  // fails when there is nothing to rename
+      return;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING an existing entry is never replaced.
+    if (!MoveFileExW(SystemPath(old_path).c_str(), SystemPath(new_path).c_str(),
+                     0)) {
+      RaiseLastError();
+    }
+  }
+
+  std::unique_ptr<FileMover> CreateFileMover() override {
+    return std::make_unique<Win32FileMover>();
+  }
+
+  void OpenLog(const Text& path) override { log_.Open(path); }
+  void WriteLogLine(const Text& line) override { log_.WriteLine(line); }
+  void CloseLog() override { log_.Close(); }
+
+  void StartMaximized(const Text& program) override {
+    // The program is named on its own, so Windows never tries a shorter
+    // prefix of a path with spaces; the command line only repeats it.
+    const std::wstring application = SystemPath(program);
+    std::wstring command_line = L"\"" + ToWide(program) + L"\"";
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWMAXIMIZED;
+    PROCESS_INFORMATION started;
+    std::memset(&started, 0, sizeof started);
+    if (!CreateProcessW(application.c_str(), command_line.data(), nullptr,
+                        nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+      RaiseLastError();
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+  }
+
+  void ShowStopBox(const Text& prompt, const Text& caption) override {
+    const std::wstring text = ToWide(prompt);
+    const std::wstring title = caption.empty() ? L"Shuffler" : ToWide(caption);
+    MessageBoxW(nullptr, text.c_str(), title.c_str(),
+                MB_OK | MB_ICONSTOP | MB_TASKMODAL | MB_SETFOREGROUND);
+  }
+
+  void ProcessMessages() override {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  [[noreturn]] void EndProcess() override { ExitProcess(0); }
+
+ protected:
+  uint64_t ClockSeed() override {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const uint64_t time =
+        (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr uint64_t kGolden = 0x9e3779b97f4a7c15ULL;
+    uint64_t seed = static_cast<uint64_t>(counter.QuadPart);
+    seed = (seed * kGolden) ^ time;
+    seed = (seed * kGolden) ^ GetCurrentProcessId();
+    return seed;
+  }
+
+ private:
+  Listing listing_;
+  Log log_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreateSystemPlatform(int /*argc*/, char** /*argv*/) {
+  return std::make_unique<Win32Platform>();
+}
+
+}  // namespace shuffler

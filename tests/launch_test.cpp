@@ -1,0 +1,135 @@
+// Choosing the program to start from the argument text or the game
+// executables next to Shuffler, and starting it after the shuffle.
+#include <gtest/gtest.h>
+
+#include "tests/fake_platform.h"
+
+namespace shuffler::testing {
+namespace {
+
+enum Games { kNoGame, kFirstGame, kBothGames, kSecondGameUpperCase };
+
+struct Case {
+  Text args;
+  Games games;
+  Text started;  ///< empty: nothing started
+  std::vector<int32_t> boxes;
+  bool debug = false;
+  bool denum = false;
+};
+
+TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
+  const Case cases[] = {
+      {u"/LAUNCH game.exe /DEBUG", kBothGames, u"game.exe", {}, true},
+      {u"/LAUNCH \"My Game.exe\" /DENUM",
+       kNoGame,
+       u"My Game.exe",
+       {},
+       false,
+       true},
+      {u"/launch Game.EXE", kNoGame, u"Game.EXE", {}},
+      // The search for the end starts two characters after an unquoted
+      // name's first character, one after a quoted one's.
+      {u"/LAUNCH a bc", kNoGame, u"a bc", {}},
+      {u"/LAUNCH \"x\"", kNoGame, u"x", {}},
+      {u"/LAUNCH \"x", kNoGame, u"x", {}},
+      // The one character after the option is skipped, whatever it is.
+      {u"/LAUNCHgame.exe", kNoGame, u"ame.exe", {}},
+      {u"/LAUNCH game.exe /NOLAUNCH", kBothGames, u"", {}},
+      {u"/NOLAUNCH", kBothGames, u"", {}},
+      {u"", kBothGames, u"GTA3.EXE", {}},
+      {u"", kFirstGame, u"GTA3.EXE", {}},
+      {u"", kSecondGameUpperCase, u"GTA-VC.EXE", {}},
+      {u"", kNoGame, u"", {}},
+      {u"/LAUNCH /DEBUG.exe", kNoGame, u"/DEBUG.exe", {}, true},
+      // "/LAUNCH" at the end: the cut fails on its negative length, and the
+      // start of the bare folder fails too.
+      {u"/LAUNCH", kBothGames, u"", {kInvalidArgument, kFileNotFound}},
+      {u"/LAUNCH ", kBothGames, u"", {kFileNotFound}},
+      // An empty quoted name leaves its closing quote as the name.
+      {u"/LAUNCH \"\"", kNoGame, u"", {kFileNotFound}},
+      // The name is always relative to the program's folder.
+      {u"/LAUNCH C:\\Games\\x.exe", kNoGame, u"", {kFileNotFound}},
+      {u"/LAUNCH missing.exe", kBothGames, u"", {kFileNotFound}},
+      {u"/LAUNCH mp3", kNoGame, u"", {kPathFileAccessError}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.args));
+    FakePlatform fake;
+    for (TextView name : {u"game.exe", u"My Game.exe", u"Game.EXE", u"a bc",
+                          u"x", u"ame.exe", u"/DEBUG.exe"}) {
+      fake.AddFile(u"C:\\Game\\" + Text(name));
+    }
+    fake.AddMusic({u"Song.mp3"});
+    if (c.games == kFirstGame || c.games == kBothGames) {
+      fake.AddFile(u"C:\\Game\\gta3.exe");
+    }
+    if (c.games == kBothGames) fake.AddFile(u"C:\\Game\\gta-vc.exe");
+    if (c.games == kSecondGameUpperCase) fake.AddFile(u"C:\\Game\\GTA-VC.EXE");
+    fake.argument_text = c.args;
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+
+    if (c.started.empty()) {
+      EXPECT_TRUE(fake.started.empty());
+    } else {
+      EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\" + c.started});
+    }
+    std::vector<int32_t> numbers;
+    for (const Box& box : fake.boxes) {
+      const size_t at = box.prompt.find(u"Error Number: ");
+      ASSERT_NE(at, Text::npos);
+      numbers.push_back(std::stoi(Narrow(box.prompt.substr(at + 14))));
+      EXPECT_EQ(box.caption, u"Shuffler");
+    }
+    EXPECT_EQ(numbers, c.boxes);
+    EXPECT_EQ(form.DebugLog, c.debug);
+    EXPECT_EQ(form.DenumMode, c.denum);
+    // Whatever the launch does, it comes after the shuffle.
+    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 1);
+    if (!fake.started.empty()) {
+      EXPECT_EQ(fake.calls.back(), Op::kStartMaximized);
+    }
+  }
+}
+
+TEST(Launch, FailuresWhileChoosingResumeWhereTheDesignSays) {
+  {
+    // A failing look for the first game counts as finding it.
+    FakePlatform fake;
+    fake.FailCall(Op::kListFirst, 1, kPermissionDenied);
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_TRUE(fake.started.empty());  // "GTA3.EXE" is not there to start
+    ASSERT_EQ(fake.boxes.size(), 2u);
+    EXPECT_NE(fake.boxes[1].prompt.find(u"Error Number: 53"), Text::npos);
+  }
+  {
+    // A failing look at the character after "/LAUNCH" takes the quoted
+    // branch: the name starts one character later.
+    FakePlatform fake;
+    fake.AddFile(u"C:\\Game\\ame.exe");
+    fake.argument_text = u"/LAUNCH game.exe";
+    fake.FailCall(Op::kArgumentText, 2, kOverflow);
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\ame.exe"});
+    EXPECT_EQ(fake.boxes.size(), 1u);
+  }
+  {
+    // A start that fails is reported, and the process still ends.
+    FakePlatform fake;
+    fake.AddFile(u"C:\\Game\\gta3.exe");
+    fake.FailCall(Op::kStartMaximized, 1, kPermissionDenied);
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].prompt,
+              u"An error occurred!\r\n\r\nError Number: 70\r\n"
+              u"Description: Permission denied");
+    EXPECT_TRUE(fake.ended);
+  }
+}
+
+}  // namespace
+}  // namespace shuffler::testing

@@ -1,0 +1,186 @@
+// The real Shuffler program in a real game folder: a whole run with the log
+// and the launch, as a player would start it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "platform/random.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Quoted(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Waits a bounded time for a file that a started program writes.
+bool WaitFor(const fs::path& path) {
+  for (int i = 0; i < 200 && !fs::exists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return fs::exists(path);
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shuffler::RandomGenerator random;
+    random.Seed(static_cast<uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count()));
+    do {
+      game_ = fs::temp_directory_path() /
+              ("shuffler game " + std::to_string(random.NextBits()));
+    } while (!fs::create_directory(game_));
+    fs::copy_file(SHUFFLER_PROGRAM_PATH, game_ / "Shuffler");
+    fs::create_directory(game_ / "mp3");
+  }
+  void TearDown() override { fs::remove_all(game_); }
+
+  // Runs Shuffler with `args` (a shell word list); returns its exit status
+  // and keeps what it wrote to standard error.
+  int Run(const std::string& args) {
+    const std::string command = "cd " + Quoted(game_.string()) +
+                                " && ./Shuffler " + args + " 2>" +
+                                Quoted((game_ / "stderr.txt").string());
+    const int status = std::system(command.c_str());
+    stderr_ = ReadBytes(game_ / "stderr.txt");
+    fs::remove(game_ / "stderr.txt");
+    return status;
+  }
+
+  // A stand-in game: a script that records the music folder it finds.
+  void AddStandIn(const std::string& name, const std::string& record) {
+    const fs::path script = game_ / name;
+    WriteBytes(script,
+               "#!/bin/sh\nls \"$(dirname \"$0\")/mp3\" > \"$(dirname "
+               "\"$0\")/" +
+                   record + "\"\n");
+    fs::permissions(script, fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::others_read);
+  }
+
+  std::map<std::string, std::string> MusicContents() const {
+    std::map<std::string, std::string> by_content;
+    for (const auto& entry : fs::directory_iterator(game_ / "mp3")) {
+      by_content[ReadBytes(entry.path())] = entry.path().filename().string();
+    }
+    return by_content;
+  }
+
+  fs::path game_;
+  std::string stderr_;
+};
+
+TEST_F(ProgramTest, AWholeRunShufflesLogsAndThenStartsTheGame) {
+  std::vector<std::string> names = {"07-Song.mp3",
+                                    "Caf\xc3\xa9.mp3",
+                                    "\xe6\x9d\xb1\xe4\xba\xac.mp3",
+                                    "\xf0\x9f\x8e\xb5 Beat.mp3",
+                                    "\xe9t\xe9-latin1.mp3",
+                                    "2001-Odyssey.mp3",
+                                    "Song - Live.mp3"};
+  for (int i = 0; i < 33; ++i)
+    names.push_back("Track " + std::to_string(i));
+  for (const std::string& name : names)
+    WriteBytes(game_ / "mp3" / name, name);
+  WriteBytes(game_ / "mp3" / "MP3Report.txt", "report");
+  AddStandIn("gta3.exe", "ran.txt");
+
+  ASSERT_EQ(Run("/DEBUG"), 0);
+  EXPECT_EQ(stderr_, "");
+
+  // Every file is there once, under a two-digit prefix and its bare name.
+  const auto after = MusicContents();
+  ASSERT_EQ(after.size(), names.size() + 1);
+  EXPECT_EQ(after.at("report"), "MP3Report.txt");
+  const std::regex renamed("(0[1-9]|[1-3][0-9]|40)-(.*)");
+  for (const std::string& name : names) {
+    std::smatch match;
+    const std::string& now = after.at(name);
+    ASSERT_TRUE(std::regex_match(now, match, renamed)) << now;
+    const std::string bare = name == "07-Song.mp3"        ? "Song.mp3"
+                             : name == "2001-Odyssey.mp3" ? "Odyssey.mp3"
+                                                          : name;
+    EXPECT_EQ(match[2].str(), bare);
+  }
+  EXPECT_FALSE(fs::exists(game_ / "mp3" / "temp"));
+
+  // The log: one CR LF line per rename, in Windows-1252.
+  const std::string log = ReadBytes(game_ / "Shuffler.log");
+  int lines = 0;
+  for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos;
+       at += 2) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 40);
+  EXPECT_EQ(log.rfind("Renamed \"", 0), 0u);
+  const std::string music = (game_ / "mp3").string() + "/";
+  EXPECT_NE(log.find("Renamed \"" + music + "Caf\xe9.mp3\" to \""),
+            std::string::npos);
+  EXPECT_NE(log.find("Renamed \"" + music + "??.mp3\" to \""),
+            std::string::npos);
+  EXPECT_NE(log.find("Renamed \"" + music + "? Beat.mp3\" to \""),
+            std::string::npos);
+  EXPECT_NE(log.find("Renamed \"" + music + "?t?-latin1.mp3\" to \""),
+            std::string::npos);
+
+  // The game was started after the shuffle: it saw the new names.
+  ASSERT_TRUE(WaitFor(game_ / "ran.txt"));
+  const std::string seen = ReadBytes(game_ / "ran.txt");
+  EXPECT_NE(seen.find(after.at("07-Song.mp3")), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("temp"), std::string::npos);
+}
+
+TEST_F(ProgramTest, LaunchOptionsStartExactlyTheNamedProgram) {
+  WriteBytes(game_ / "mp3" / "a.mp3", "a");
+  AddStandIn("My Game.sh", "my-game.txt");
+  AddStandIn("My", "wrong-program.txt");  // a prefix of the path with spaces
+  AddStandIn("gta3.exe", "default.txt");
+
+  // The shell hands over "My Game.sh" as one argument; Shuffler reads it
+  // back quoted, as the Windows command line would have it.
+  ASSERT_EQ(Run("/LAUNCH 'My Game.sh'"), 0);
+  EXPECT_EQ(stderr_, "");
+  EXPECT_TRUE(WaitFor(game_ / "my-game.txt"));
+  EXPECT_FALSE(fs::exists(game_ / "wrong-program.txt"));
+  EXPECT_FALSE(fs::exists(game_ / "default.txt"));
+
+  // A missing program is reported, and Shuffler still ends normally.
+  ASSERT_EQ(Run("/LAUNCH missing.exe"), 0);
+  EXPECT_EQ(stderr_,
+            "Shuffler: An error occurred!\n\nError Number: 53\n"
+            "Description: File not found\n");
+
+  // "/NOLAUNCH" starts nothing, not even the game found next to Shuffler.
+  ASSERT_EQ(Run("/NOLAUNCH"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(game_ / "default.txt"));
+  ASSERT_EQ(Run(""), 0);
+  EXPECT_TRUE(WaitFor(game_ / "default.txt"));
+  EXPECT_EQ(MusicContents().size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,440 @@
+// The Windows platform layer on real folders in the temporary folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32/testing/win32_testing.h"
+#include "platform/win32/win32_rules.h"
+
+namespace shuffler {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using win32_testing::CreateFolder;
+using win32_testing::EntriesOf;
+using win32_testing::Exists;
+using win32_testing::ReadBytes;
+using win32_testing::TempFolder;
+using win32_testing::WriteBytes;
+
+std::string Narrow(const Text& text) {
+  std::string out;
+  for (const char16_t c : text) {
+    out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  }
+  return out;
+}
+
+Text Widen(const std::string& text) {
+  return Text(text.begin(), text.end());
+}
+
+// The failure number an operation throws; 0 when it does not throw.
+template <typename Operation>
+int32_t FailureOf(Operation&& operation) {
+  try {
+    operation();
+  } catch (const Failure& failure) {
+    return failure.Number;
+  }
+  return 0;
+}
+
+// Every name a listing returns, in order.
+std::vector<Text> ListAll(Platform& platform, const Text& pattern,
+                          ListMask mask) {
+  std::vector<Text> names;
+  for (Text name = platform.ListFirst(pattern, mask); !name.empty();
+       name = platform.ListNext()) {
+    names.push_back(name);
+    if (names.size() > 1000) break;  // a listing that never ends
+  }
+  return names;
+}
+
+std::vector<Text> Sorted(std::vector<Text> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Win32PlatformTest : public ::testing::Test {
+ protected:
+  Text In(const Text& name) const { return temp_.path() + u"\\" + name; }
+
+  TempFolder temp_;
+  std::unique_ptr<Platform> platform_ = CreateSystemPlatform(0, nullptr);
+};
+
+TEST_F(Win32PlatformTest, ListingSkipsHiddenAndSystemEntriesAndHonoursMask) {
+  WriteBytes(In(u"b.mp3"), "b");
+  WriteBytes(In(u"a.txt"), "a");
+  WriteBytes(In(u"hidden.mp3"), "h");
+  win32_testing::MarkHidden(In(u"hidden.mp3"));
+  WriteBytes(In(u"system.mp3"), "s");
+  win32_testing::MarkSystem(In(u"system.mp3"));
+  CreateFolder(In(u"sub"));
+  CreateFolder(In(u"hidden folder"));
+  win32_testing::MarkHidden(In(u"hidden folder"));
+
+  EXPECT_EQ(platform_->Separator(), u'\\');
+  EXPECT_THAT(Sorted(ListAll(*platform_, In(u"*.*"), ListMask::kNormalFiles)),
+              ElementsAre(u"a.txt", u"b.mp3"));
+  EXPECT_THAT(Sorted(ListAll(*platform_, In(u"*.*"), ListMask::kWithFolders)),
+              ElementsAre(u".", u"..", u"a.txt", u"b.mp3", u"sub"));
+  EXPECT_THAT(ListAll(*platform_, In(u"*.mp3"), ListMask::kNormalFiles),
+              ElementsAre(u"b.mp3"));
+  // Names are matched without regard to case, and the listing gives the
+  // name as it is on disk.
+  EXPECT_THAT(ListAll(*platform_, In(u"B.MP3"), ListMask::kNormalFiles),
+              ElementsAre(u"b.mp3"));
+  EXPECT_THAT(ListAll(*platform_, In(u"SUB"), ListMask::kWithFolders),
+              ElementsAre(u"sub"));
+  EXPECT_THAT(ListAll(*platform_, In(u"SUB"), ListMask::kNormalFiles),
+              IsEmpty());
+  EXPECT_THAT(ListAll(*platform_, In(u"hidden.mp3"), ListMask::kWithFolders),
+              IsEmpty());
+
+  // Nothing to list is not a failure.
+  EXPECT_EQ(platform_->ListFirst(In(u"*.ogg"), ListMask::kWithFolders), u"");
+  EXPECT_EQ(platform_->ListFirst(In(u"missing\\*.*"), ListMask::kWithFolders),
+            u"");
+  EXPECT_EQ(platform_->ListNext(), u"");
+  EXPECT_EQ(platform_->ListNext(), u"");
+}
+
+TEST_F(Win32PlatformTest, ListingIsRestartedByEachFirstAndEndsForGood) {
+  for (const char* name : {"1.mp3", "2.mp3", "3.mp3"}) {
+    WriteBytes(In(Widen(name)), name);
+  }
+  EXPECT_EQ(platform_->ListNext(), u"");  // no listing started yet
+
+  const Text first = platform_->ListFirst(In(u"*.mp3"), ListMask::kNormalFiles);
+  EXPECT_FALSE(first.empty());
+  // A new listing starts over instead of continuing the old one.
+  EXPECT_THAT(Sorted(ListAll(*platform_, In(u"*.mp3"), ListMask::kNormalFiles)),
+              ElementsAre(u"1.mp3", u"2.mp3", u"3.mp3"));
+  EXPECT_EQ(platform_->ListNext(), u"");
+  // Entries added after the end do not revive an exhausted listing.
+  WriteBytes(In(u"4.mp3"), "4");
+  EXPECT_EQ(platform_->ListNext(), u"");
+}
+
+TEST_F(Win32PlatformTest, RenameNeverReplacesAndReportsWhatWentWrong) {
+  WriteBytes(In(u"a.mp3"), "first");
+  WriteBytes(In(u"b.mp3"), "second");
+
+  platform_->RenameEntry(In(u"a.mp3"), In(u"c.mp3"));
+  EXPECT_FALSE(Exists(In(u"a.mp3")));
+  EXPECT_EQ(ReadBytes(In(u"c.mp3")), "first");
+
+  // An existing target is never replaced, whatever its case.
+  EXPECT_EQ(
+      FailureOf([&] { platform_->RenameEntry(In(u"c.mp3"), In(u"b.mp3")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureOf([&] { platform_->RenameEntry(In(u"c.mp3"), In(u"B.MP3")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(ReadBytes(In(u"b.mp3")), "second");
+  EXPECT_EQ(ReadBytes(In(u"c.mp3")), "first");
+
+  EXPECT_EQ(FailureOf([&] {
+              platform_->RenameEntry(In(u"missing.mp3"), In(u"d.mp3"));
+            }),
+            kFileNotFound);
+  EXPECT_EQ(FailureOf([&] {
+              platform_->RenameEntry(In(u"c.mp3"), In(u"no\\d.mp3"));
+            }),
+            kPathNotFound);
+
+  // Renaming an entry to its own name changes nothing; there must be an
+  // entry, though.
+  platform_->RenameEntry(In(u"c.mp3"), In(u"c.mp3"));
+  EXPECT_EQ(ReadBytes(In(u"c.mp3")), "first");
+  EXPECT_EQ(FailureOf([&] {
+              platform_->RenameEntry(In(u"gone.mp3"), In(u"gone.mp3"));
+            }),
+            kFileNotFound);
+
+  // A change of case alone renames the entry to itself: no duplicate.
+  // (Windows changes the case on disk; Wine may keep the old one.)
+  EXPECT_EQ(
+      FailureOf([&] { platform_->RenameEntry(In(u"c.mp3"), In(u"C.mp3")); }),
+      0);
+  EXPECT_EQ(EntriesOf(temp_.path()).size(), 2u);
+  EXPECT_EQ(ReadBytes(In(u"C.mp3")), "first");
+
+  // Folders are renamed too, with what they hold.
+  CreateFolder(In(u"old"));
+  WriteBytes(In(u"old\\inner.mp3"), "inner");
+  platform_->RenameEntry(In(u"old"), In(u"new"));
+  EXPECT_FALSE(Exists(In(u"old")));
+  EXPECT_EQ(ReadBytes(In(u"new\\inner.mp3")), "inner");
+}
+
+TEST_F(Win32PlatformTest, MoverMovesFilesOnlyAndNeverReplaces) {
+  CreateFolder(In(u"temp"));
+  WriteBytes(In(u"one.mp3"), "one");
+  WriteBytes(In(u"two.mp3"), "two");
+  WriteBytes(In(u"temp\\two.mp3"), "other two");
+  const auto mover = platform_->CreateFileMover();
+
+  // A destination ending in the separator keeps the name.
+  mover->MoveFile(In(u"one.mp3"), In(u"temp\\"));
+  EXPECT_FALSE(Exists(In(u"one.mp3")));
+  EXPECT_EQ(ReadBytes(In(u"temp\\one.mp3")), "one");
+  mover->MoveFile(In(u"temp\\one.mp3"), In(u"back.mp3"));
+  EXPECT_EQ(ReadBytes(In(u"back.mp3")), "one");
+  EXPECT_FALSE(Exists(In(u"temp\\one.mp3")));
+
+  EXPECT_EQ(FailureOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"temp\\")); }),
+            kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"back.mp3")); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
+  EXPECT_EQ(ReadBytes(In(u"temp\\two.mp3")), "other two");
+  EXPECT_EQ(ReadBytes(In(u"back.mp3")), "one");
+
+  // Folders are not moved, and a missing source is reported.
+  CreateFolder(In(u"folder"));
+  EXPECT_EQ(FailureOf([&] { mover->MoveFile(In(u"folder"), In(u"temp\\")); }),
+            kFileNotFound);
+  EXPECT_TRUE(win32_testing::IsFolder(In(u"folder")));
+  EXPECT_FALSE(Exists(In(u"temp\\folder")));
+  EXPECT_EQ(
+      FailureOf([&] { mover->MoveFile(In(u"missing.mp3"), In(u"temp\\")); }),
+      kFileNotFound);
+  EXPECT_EQ(
+      FailureOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"nowhere\\")); }),
+      kPathNotFound);
+  EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
+}
+
+TEST_F(Win32PlatformTest, FoldersAreMadeAndRemovedWithTheUsualFailures) {
+  platform_->MakeFolder(In(u"temp"));
+  EXPECT_TRUE(win32_testing::IsFolder(In(u"temp")));
+  EXPECT_EQ(FailureOf([&] { platform_->MakeFolder(In(u"temp")); }),
+            kPathFileAccessError);
+  EXPECT_EQ(FailureOf([&] { platform_->MakeFolder(In(u"no\\temp")); }),
+            kPathNotFound);
+
+  WriteBytes(In(u"temp\\kept.mp3"), "kept");
+  EXPECT_EQ(FailureOf([&] { platform_->RemoveFolder(In(u"temp")); }),
+            kPathFileAccessError);
+  EXPECT_EQ(ReadBytes(In(u"temp\\kept.mp3")), "kept");
+
+  win32_testing::RemoveTree(In(u"temp\\kept.mp3"));
+  platform_->RemoveFolder(In(u"temp"));
+  EXPECT_FALSE(Exists(In(u"temp")));
+  EXPECT_EQ(FailureOf([&] { platform_->RemoveFolder(In(u"temp")); }),
+            kFileNotFound);
+}
+
+TEST_F(Win32PlatformTest, LogHoldsAnsiLinesEndedByCarriageReturnLineFeed) {
+  if (win32_testing::AnsiCodePage() != 1252) {
+    GTEST_SKIP() << "the expected bytes are those of code page 1252";
+  }
+  const Text log = In(u"Shuffler.log");
+  EXPECT_EQ(FailureOf([&] { platform_->WriteLogLine(u"early"); }),
+            kBadFileNameOrNumber);
+  platform_->CloseLog();  // not open: nothing happens
+
+  platform_->OpenLog(log);
+  platform_->WriteLogLine(u"1.mp3 -> 07-1.mp3");
+  platform_->WriteLogLine(u"caf\u00e9 \u20ac");  // both in the code page
+  platform_->WriteLogLine(u"\u6f22");            // a CJK character
+  platform_->WriteLogLine(u"a\U0001F600b");      // an emoji: one character
+  platform_->WriteLogLine(u"\u0101");            // no best-fit "a" for a-macron
+  platform_->WriteLogLine(u"");
+  platform_->CloseLog();
+  EXPECT_EQ(ReadBytes(log),
+            "1.mp3 -> 07-1.mp3\r\n"
+            "caf\xE9 \x80\r\n"
+            "?\r\n"
+            "a?b\r\n"
+            "?\r\n"
+            "\r\n");
+  EXPECT_EQ(FailureOf([&] { platform_->WriteLogLine(u"late"); }),
+            kBadFileNameOrNumber);
+
+  // Opening again starts the log afresh.
+  platform_->OpenLog(log);
+  platform_->WriteLogLine(u"again");
+  platform_->CloseLog();
+  EXPECT_EQ(ReadBytes(log), "again\r\n");
+
+  EXPECT_EQ(FailureOf([&] { platform_->OpenLog(In(u"no\\Shuffler.log")); }),
+            kPathNotFound);
+}
+
+TEST_F(Win32PlatformTest, LogIsWrittenInLargeBlocksAndCompletedOnClose) {
+  const Text log = In(u"Shuffler.log");
+  const std::string line(98, 'x');  // 100 bytes with the line end
+  platform_->OpenLog(log);
+  platform_->WriteLogLine(Widen(line));
+  EXPECT_EQ(ReadBytes(log), "");  // still in memory
+
+  for (int i = 1; i < 700; ++i)
+    platform_->WriteLogLine(Widen(line));
+  // 70 000 bytes so far: one block of at least 64 KiB is on disk.
+  const std::optional<std::string> early = ReadBytes(log);
+  ASSERT_TRUE(early.has_value());
+  EXPECT_GE(early->size(), 64u * 1024u);
+  EXPECT_LT(early->size(), 70000u);
+
+  platform_->CloseLog();
+  std::string expected;
+  for (int i = 0; i < 700; ++i)
+    expected += line + "\r\n";
+  EXPECT_EQ(ReadBytes(log), expected);
+}
+
+TEST(Win32ArgumentTextTest, FollowsTheProgramNameAsWindowsReadsIt) {
+  using win32::ArgumentTextOf;
+  EXPECT_EQ(ArgumentTextOf(u"\"C:\\Program Files\\Game\\Shuffler.exe\" "
+                           u"/DEBUG  /launch \"my game.exe\""),
+            u"/DEBUG  /launch \"my game.exe\"");
+  EXPECT_EQ(ArgumentTextOf(u"C:\\Games\\Shuffler.exe /NOLAUNCH"), u"/NOLAUNCH");
+  // Blanks after the name are spaces and tabs; those at the end stay.
+  EXPECT_EQ(ArgumentTextOf(u"Shuffler.exe \t /DENUM \t"), u"/DENUM \t");
+  EXPECT_EQ(ArgumentTextOf(u"Shuffler.exe\t/DEBUG"), u"/DEBUG");
+  // A quoted name ends at the next quote, even with no blank after it.
+  EXPECT_EQ(ArgumentTextOf(u"\"C:\\a b\\Shuffler.exe\"/DEBUG"), u"/DEBUG");
+  EXPECT_EQ(ArgumentTextOf(u"\"C:\\a b\\Shuffler /DEBUG"), u"");
+  // An unquoted name ends at the first blank, quotes and all.
+  EXPECT_EQ(ArgumentTextOf(u"C:\\a\"b c\" /DEBUG"), u"c\" /DEBUG");
+  EXPECT_EQ(ArgumentTextOf(u"Shuffler.exe"), u"");
+  EXPECT_EQ(ArgumentTextOf(u"\"Shuffler.exe\"   "), u"");
+  EXPECT_EQ(ArgumentTextOf(u""), u"");
+  EXPECT_EQ(ArgumentTextOf(u"Shuffler.exe /launch \u6f22.exe"),
+            u"/launch \u6f22.exe");
+
+  // The platform reads this very process's command line the same way.
+  const auto platform = CreateSystemPlatform(0, nullptr);
+  EXPECT_EQ(platform->ArgumentText(),
+            ArgumentTextOf(win32_testing::OwnCommandLine()));
+}
+
+TEST_F(Win32PlatformTest, ProgramFolderIsTheFolderOfTheRunningProgram) {
+  const Text folder = platform_->ProgramFolder();
+  EXPECT_EQ(folder, win32_testing::FullPath(Widen(SHUFFLER_TESTS_FOLDER)));
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), u'\\');
+  EXPECT_TRUE(Exists(folder + u"\\shuffler_tests.exe"));
+}
+
+TEST(Win32SystemPathTest, LongPathsTakeTheExtendedForm) {
+  using win32::SystemPath;
+  const Text name(120, u'n');
+  const Text deep = u"\\" + name + u"\\" + name + u"\\" + name;
+  EXPECT_EQ(SystemPath(u"C:\\Games\\mp3\\*.*"), L"C:\\Games\\mp3\\*.*");
+  EXPECT_EQ(SystemPath(u"C:\\Games" + deep),
+            win32::ToWide(u"\\\\?\\C:\\Games" + deep));
+  EXPECT_EQ(SystemPath(u"\\\\server\\share" + deep),
+            win32::ToWide(u"\\\\?\\UNC\\server\\share" + deep));
+  // The extended form is taken literally, so the path is normalised first.
+  EXPECT_EQ(SystemPath(u"C:\\Games\\x\\..\\y/." + deep),
+            win32::ToWide(u"C:\\Games\\y" + deep).insert(0, L"\\\\?\\"));
+  const Text extended = u"\\\\?\\C:\\Games" + deep;
+  EXPECT_EQ(SystemPath(extended), win32::ToWide(extended));
+}
+
+TEST_F(Win32PlatformTest, PathsBeyondTheClassicLimitWork) {
+  Text folder = temp_.path();
+  while (folder.size() <= 300) {
+    folder += u"\\" + Text(60, u'd');
+    platform_->MakeFolder(folder);
+  }
+  const Text mp3 = folder + u"\\mp3";
+  platform_->MakeFolder(mp3);
+  platform_->MakeFolder(mp3 + u"\\temp");
+  WriteBytes(mp3 + u"\\01-song.mp3", "song");
+  WriteBytes(mp3 + u"\\02-tune.mp3", "tune");
+
+  EXPECT_THAT(
+      Sorted(ListAll(*platform_, mp3 + u"\\*.*", ListMask::kNormalFiles)),
+      ElementsAre(u"01-song.mp3", u"02-tune.mp3"));
+  platform_->RenameEntry(mp3 + u"\\01-song.mp3", mp3 + u"\\5-song.mp3");
+  const auto mover = platform_->CreateFileMover();
+  mover->MoveFile(mp3 + u"\\5-song.mp3", mp3 + u"\\temp\\");
+  EXPECT_EQ(FailureOf([&] {
+              platform_->RenameEntry(mp3 + u"\\02-tune.mp3",
+                                     mp3 + u"\\temp\\5-song.mp3");
+            }),
+            kFileAlreadyExists);
+  mover->MoveFile(mp3 + u"\\temp\\5-song.mp3", mp3 + u"\\");
+  EXPECT_THAT(EntriesOf(mp3 + u"\\temp"), IsEmpty());
+  platform_->RemoveFolder(mp3 + u"\\temp");
+  EXPECT_THAT(EntriesOf(mp3), ElementsAre(u"02-tune.mp3", u"5-song.mp3"));
+  EXPECT_EQ(ReadBytes(mp3 + u"\\5-song.mp3"), "song");
+  EXPECT_EQ(ReadBytes(mp3 + u"\\02-tune.mp3"), "tune");
+
+  platform_->OpenLog(folder + u"\\Shuffler.log");
+  platform_->WriteLogLine(u"deep");
+  platform_->CloseLog();
+  EXPECT_EQ(ReadBytes(folder + u"\\Shuffler.log"), "deep\r\n");
+}
+
+TEST_F(Win32PlatformTest, NamesOutsideTheAnsiCodePageSurviveIntact) {
+  const Text greek = u"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.mp3";
+  const Text cjk = u"\u6f22\u5b57 song.mp3";
+  const Text emoji = u"\U0001F600.mp3";
+  WriteBytes(In(greek), "greek");
+  WriteBytes(In(cjk), "cjk");
+  CreateFolder(In(u"temp"));
+
+  EXPECT_THAT(Sorted(ListAll(*platform_, In(u"*.mp3"), ListMask::kNormalFiles)),
+              ElementsAre(greek, cjk));
+  platform_->RenameEntry(In(cjk), In(emoji));
+  platform_->CreateFileMover()->MoveFile(In(greek), In(u"temp\\"));
+  EXPECT_THAT(ListAll(*platform_, In(u"temp\\*.mp3"), ListMask::kNormalFiles),
+              ElementsAre(greek));
+  EXPECT_THAT(ListAll(*platform_, In(u"*.mp3"), ListMask::kNormalFiles),
+              ElementsAre(emoji));
+  EXPECT_EQ(ReadBytes(In(emoji)), "cjk");
+  EXPECT_EQ(ReadBytes(In(u"temp\\" + greek)), "greek");
+}
+
+TEST_F(Win32PlatformTest, StartRunsExactlyTheProgramMaximisedWithoutWaiting) {
+  // "My Game\gta3.exe" with a "My.exe" beside "My Game": a start that read
+  // the path up to its first blank would run the wrong program.
+  const Text game_folder = In(u"My Game");
+  CreateFolder(game_folder);
+  const Text game = game_folder + u"\\gta3.exe";
+  const Text stand_in = Widen(SHUFFLER_STAND_IN_GAME_PATH);
+  win32_testing::CopyFileTo(stand_in, game);
+  win32_testing::CopyFileTo(stand_in, In(u"My.exe"));
+
+  platform_->StartMaximized(game);
+  ASSERT_TRUE(
+      win32_testing::WaitForFile(game_folder + u"\\started.txt", 20000));
+  EXPECT_EQ(ReadBytes(game_folder + u"\\started.txt"),
+            "show=3\r\nflags=1\r\ncommand=\"" + Narrow(game) + "\"\r\n");
+  EXPECT_FALSE(Exists(In(u"started.txt")));
+
+  EXPECT_EQ(FailureOf([&] { platform_->StartMaximized(In(u"gta-vc.exe")); }),
+            kFileNotFound);
+  WriteBytes(In(u"text.exe"), "not a program");
+  EXPECT_EQ(FailureOf([&] { platform_->StartMaximized(In(u"text.exe")); }),
+            kInvalidArgument);
+}
+
+TEST(Win32RandomTest, RandomizeSeedsDifferentlyEachTime) {
+  const auto platform = CreateSystemPlatform(0, nullptr);
+  std::vector<float> firsts;
+  for (int i = 0; i < 4; ++i) {
+    platform->Randomize();
+    firsts.push_back(platform->NextRandom());
+  }
+  std::sort(firsts.begin(), firsts.end());
+  EXPECT_EQ(std::adjacent_find(firsts.begin(), firsts.end()), firsts.end());
+}
+
+}  // namespace
+}  // namespace shuffler

@@ -1,0 +1,222 @@
+// The real Shuffler.exe, run end to end in sample game folders.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/names.h"
+#include "platform/platform.h"
+#include "platform/win32/testing/win32_testing.h"
+
+namespace shuffler {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAreArray;
+using win32_testing::CopyFileTo;
+using win32_testing::CreateFolder;
+using win32_testing::EntriesOf;
+using win32_testing::Exists;
+using win32_testing::FullPath;
+using win32_testing::ReadBytes;
+using win32_testing::RunResult;
+using win32_testing::TempFolder;
+using win32_testing::WriteBytes;
+
+constexpr unsigned kRunLimitMs = 30000;
+constexpr unsigned kStartLimitMs = 20000;
+
+Text Widen(const std::string& text) {
+  return Text(text.begin(), text.end());
+}
+
+// The music a sample game folder starts with: names and distinct contents.
+// Every name is shuffled; the hidden file and the report are left alone.
+const std::map<Text, std::string>& Music() {
+  static const auto* music = new std::map<Text, std::string>{
+      {u"01-first.mp3", "content of the first"},
+      {u"02-second.mp3", "content of the second"},
+      {u"third.mp3", "content of the third"},
+      {u"7-fourth.ogg", "content of the fourth"},
+      {u"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.mp3", "greek"},
+      {u"03-" + Text(100, u'l') + u".mp3", "content of the long one"},
+  };
+  return *music;
+}
+constexpr char16_t kHiddenName[] = u"folder.jpg";
+constexpr char16_t kReportName[] = u"MP3Report.txt";
+
+// The name without a leading "<digits>-".
+Text Bare(const Text& name) {
+  const size_t dash = name.find(u'-');
+  if (dash == 0 || dash == Text::npos) return name;
+  for (size_t i = 0; i < dash; ++i) {
+    if (name[i] < u'0' || name[i] > u'9') return name;
+  }
+  return name.substr(dash + 1);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "the last line has no CR LF";
+  return lines;
+}
+
+class Win32ProgramTest : public ::testing::Test {
+ protected:
+  // A game folder at `folder`: Shuffler.exe, the stand-in game as
+  // "gta3.exe", and the sample music in "mp3".
+  void MakeGameFolder(const Text& folder) {
+    game_ = folder;
+    mp3_ = game_ + u"\\mp3";
+    if (!Exists(game_)) CreateFolder(game_);
+    CreateFolder(mp3_);
+    CopyFileTo(FullPath(Widen(SHUFFLER_PROGRAM_PATH)),
+               game_ + u"\\Shuffler.exe");
+    CopyFileTo(FullPath(Widen(SHUFFLER_STAND_IN_GAME_PATH)),
+               game_ + u"\\gta3.exe");
+    for (const auto& [name, content] : Music()) {
+      WriteBytes(mp3_ + u"\\" + name, content);
+    }
+    WriteBytes(mp3_ + u"\\" + kHiddenName, "picture");
+    win32_testing::MarkHidden(mp3_ + u"\\" + kHiddenName);
+    WriteBytes(mp3_ + u"\\" + kReportName, "report");
+  }
+
+  // Runs Shuffler.exe with `arguments` and waits for it to end.
+  void RunShuffler(const Text& arguments) {
+    const Text program = game_ + u"\\Shuffler.exe";
+    const RunResult result = win32_testing::RunAndWait(
+        program, u"\"" + program + u"\" " + arguments, kRunLimitMs);
+    ASSERT_TRUE(result.finished) << "Shuffler.exe did not end";
+    EXPECT_EQ(result.exit_code, 0u);
+  }
+
+  // Checks that the music folder holds every sample file once, with its
+  // content, named by `expected_name` from the file's bare name, and what
+  // was left alone as it was. Returns the new names by old name.
+  std::map<Text, Text> CheckShuffled(
+      const std::function<bool(const Text& bare, const Text& name)>&
+          expected_name) {
+    std::map<Text, Text> old_by_bare;
+    for (const auto& [name, content] : Music())
+      old_by_bare[Bare(name)] = name;
+
+    std::map<Text, Text> renamed;
+    std::vector<std::string> contents;
+    for (const Text& name : EntriesOf(mp3_)) {
+      if (name == kHiddenName || name == kReportName) continue;
+      const Text bare = Bare(name);
+      const auto old = old_by_bare.find(bare);
+      if (old == old_by_bare.end()) {
+        ADD_FAILURE() << "unexpected entry " << EncodeWindows1252(name);
+        continue;
+      }
+      EXPECT_TRUE(expected_name(bare, name))
+          << "unexpected name " << EncodeWindows1252(name);
+      EXPECT_TRUE(renamed.emplace(old->second, name).second)
+          << "two entries for " << EncodeWindows1252(bare);
+      contents.push_back(ReadBytes(mp3_ + u"\\" + name).value_or("?"));
+    }
+    std::vector<std::string> expected_contents;
+    for (const auto& [name, content] : Music()) {
+      expected_contents.push_back(content);
+    }
+    EXPECT_THAT(contents, UnorderedElementsAreArray(expected_contents));
+    EXPECT_EQ(ReadBytes(mp3_ + u"\\" + kHiddenName), "picture");
+    EXPECT_EQ(ReadBytes(mp3_ + u"\\" + kReportName), "report");
+    EXPECT_FALSE(Exists(mp3_ + u"\\temp"));
+    return renamed;
+  }
+
+  TempFolder temp_;
+  Text game_;
+  Text mp3_;
+};
+
+TEST_F(Win32ProgramTest, ShufflesLogsAndStartsTheGameMaximised) {
+  MakeGameFolder(temp_.path() + u"\\Game Folder");
+  RunShuffler(u"/DEBUG");
+
+  // Fewer than ten entries: one digit, 1 to their count, before every bare
+  // name.
+  const char16_t highest = static_cast<char16_t>(u'0' + Music().size());
+  const std::map<Text, Text> renamed =
+      CheckShuffled([highest](const Text& bare, const Text& name) {
+        return name.size() == bare.size() + 2 && name[0] >= u'1' &&
+               name[0] <= highest && name[1] == u'-';
+      });
+  ASSERT_EQ(renamed.size(), Music().size());
+
+  // One line per rename, in the system's code page.
+  std::vector<std::string> expected_log;
+  for (const auto& [old_name, new_name] : renamed) {
+    expected_log.push_back(
+        "Renamed \"" + EncodeWindows1252(mp3_ + u"\\" + old_name) + "\" to \"" +
+        EncodeWindows1252(mp3_ + u"\\" + new_name) + "\"");
+  }
+  const std::optional<std::string> log = ReadBytes(game_ + u"\\Shuffler.log");
+  ASSERT_TRUE(log.has_value());
+  EXPECT_THAT(Lines(*log), UnorderedElementsAreArray(expected_log));
+
+  // The game was found as "gta3.exe" and started maximised by its full path.
+  const Text started = game_ + u"\\started.txt";
+  ASSERT_TRUE(win32_testing::WaitForFile(started, kStartLimitMs));
+  EXPECT_EQ(ReadBytes(started), "show=3\r\nflags=1\r\ncommand=\"" +
+                                    EncodeWindows1252(game_) +
+                                    "\\GTA3.EXE\"\r\n");
+}
+
+TEST_F(Win32ProgramTest, NoLaunchStartsNothingAndDenumOnlyStripsNumbers) {
+  MakeGameFolder(temp_.path() + u"\\Game");
+  RunShuffler(u"/nolaunch /Denum");
+
+  CheckShuffled(
+      [](const Text& bare, const Text& name) { return name == bare; });
+  EXPECT_FALSE(Exists(game_ + u"\\Shuffler.log"));
+  // Give a wrongly started game time to show up.
+  EXPECT_FALSE(win32_testing::WaitForFile(game_ + u"\\started.txt", 1500));
+  EXPECT_THAT(EntriesOf(game_),
+              ElementsAre(u"Shuffler.exe", u"gta3.exe", u"mp3"));
+}
+
+TEST_F(Win32ProgramTest, ShufflesFilesWhosePathsExceedTheClassicLimit) {
+  // The program's own path stays short enough for Windows to start it; the
+  // paths of the music, in "mp3" and in "mp3\temp", do not.
+  Text folder = temp_.path();
+  while (folder.size() < 180)
+    folder += u"\\" + Text(50, u'g');
+  folder.resize(180);
+  for (size_t cut = folder.find(u'\\', temp_.path().size() + 1);
+       cut != Text::npos; cut = folder.find(u'\\', cut + 1)) {
+    CreateFolder(folder.substr(0, cut));
+  }
+  MakeGameFolder(folder);
+  CopyFileTo(game_ + u"\\gta3.exe", game_ + u"\\my game.exe");
+  RunShuffler(u"/DEBUG /LAUNCH \"my game.exe\"");
+
+  CheckShuffled([](const Text& bare, const Text& name) {
+    return name.size() == bare.size() + 2 && name[1] == u'-';
+  });
+  const std::optional<std::string> log = ReadBytes(game_ + u"\\Shuffler.log");
+  ASSERT_TRUE(log.has_value());
+  EXPECT_EQ(Lines(*log).size(), Music().size());
+  EXPECT_EQ(log->find("***"), std::string::npos) << *log;
+
+  const Text started = game_ + u"\\started.txt";
+  ASSERT_TRUE(win32_testing::WaitForFile(started, kStartLimitMs));
+  EXPECT_THAT(ReadBytes(started).value_or(""),
+              ::testing::EndsWith("\\my game.exe\"\r\n"));
+}
+
+}  // namespace
+}  // namespace shuffler
