@@ -213,6 +213,10 @@ class TraceChecker {
   /// Failures reported or, for the startup box's own, leaving the run.
   int FailuresHandled() const { return handled_; }
   int EntriesShuffled() const { return entries_; }
+  /// How each injected failure was reported, by kind of report.
+  const std::map<std::string, int>& InjectedReports() const {
+    return injected_reports_;
+  }
 
  private:
   enum class Kind { kRenaming, kMoving, kGeneral };
@@ -246,59 +250,77 @@ class TraceChecker {
     return call;
   }
 
-  // The startup sequence's report of failure `number`. When the box itself
-  // fails, that failure leaves the startup sequence: nothing follows.
-  void StartupBox(int32_t number) {
+  // Counts how the failure of `call` (when it was injected) was reported.
+  void Count(const Call* call, const char* report) {
+    if (call != nullptr && call->injected) ++injected_reports_[report];
+  }
+
+  // The startup sequence's report of failure `number`, which `cause` raised
+  // (null for a step's own failure). When the box itself fails, that failure
+  // leaves the startup sequence: nothing follows.
+  void StartupBox(int32_t number, const Call* cause) {
     const Text prompt = StartupPrompt(number);
     const Call& box = Take(Op::kShowStopBox, &prompt, &kNoText);
     ++handled_;
     if (box.failed) {
       ++handled_;  // this failure leaves the startup sequence
+      Count(cause, "its startup box failed in turn");
+      Count(&box, "the startup box failing leaves the startup sequence");
       if (j_ != t_.size()) Problem("calls after the startup box failed");
       throw StartupLeft{};
     }
+    Count(cause, "startup box");
     ++boxes_;
   }
 
   // The shuffle handler's report: its log line with "/DEBUG", then its box.
   // A failure of either leaves the shuffle and is reported by the startup
   // sequence instead.
-  void ShuffleReport(Kind kind, const Text& old_path, int32_t number) {
+  void ShuffleReport(Kind kind, const Text& old_path, int32_t number,
+                     const Call* cause) {
     Text line, prompt;
+    const char* report = "";
     switch (kind) {
       case Kind::kRenaming:
         line = u"*** An error occurred renaming file: " + old_path;
         prompt = u"An error occurred renaming file: \r\n" + old_path;
+        report = "renaming box";
         break;
       case Kind::kMoving:
         line = u"*** An error occurred moving file: " + old_path;
         prompt = u"An error occurred moving file: \r\n" + old_path;
+        report = "moving box";
         break;
       case Kind::kGeneral:
         line = u"*** An error occurred! " + DecimalText(number) + u", " +
                Description(number);
         prompt = u"An error occurred!\r\n\r\nNumber: " + DecimalText(number) +
                  u"\r\nDescription: " + Description(number);
+        report = "general box";
         break;
     }
     ++handled_;
     if (debug_) {
       const Call& log = Take(Op::kWriteLogLine, &line);
-      if (log.failed) LeaveShuffle(log.number);
+      if (log.failed) LeaveShuffle(log, cause);
     }
     const Call& box = Take(Op::kShowStopBox, &prompt, &kErrorCaption);
-    if (box.failed) LeaveShuffle(box.number);
+    if (box.failed) LeaveShuffle(box, cause);
+    Count(cause, report);
     ++boxes_;
   }
 
-  [[noreturn]] void LeaveShuffle(int32_t number) {
-    StartupBox(number);
+  // `handler_call` of the shuffle's handler, reporting `cause`, failed: the
+  // startup box reports that failure instead.
+  [[noreturn]] void LeaveShuffle(const Call& handler_call, const Call* cause) {
+    Count(cause, "its shuffle box replaced by the startup box");
+    StartupBox(handler_call.number, &handler_call);
     throw ShuffleLeft{};
   }
 
   // Reports `call` when it failed, as a failure of the shuffle in `kind`.
   void Then(const Call& call, Kind kind, const Text& old_path) {
-    if (call.failed) ShuffleReport(kind, old_path, call.number);
+    if (call.failed) ShuffleReport(kind, old_path, call.number, &call);
   }
 
   bool NextStartsAnEntry() const {
@@ -346,8 +368,8 @@ class TraceChecker {
       // Both moves run whatever happened before, on the new path.
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
       if (mover_missing) {
-        ShuffleReport(Kind::kMoving, old_path, kObjectNotSet);
-        ShuffleReport(Kind::kMoving, old_path, kObjectNotSet);
+        ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
+        ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
       } else {
         Then(Take(Op::kMoveFile, &new_path, &kIntoTemp), Kind::kMoving,
              old_path);
@@ -358,7 +380,9 @@ class TraceChecker {
     }
     if (debug_) Then(Take(Op::kCloseLog), Kind::kGeneral, kNoText);
     const Call& remove = Take(Op::kRemoveFolder, &kTempFolder);
-    if (remove.failed) ShuffleReport(Kind::kGeneral, kNoText, remove.number);
+    if (remove.failed) {
+      ShuffleReport(Kind::kGeneral, kNoText, remove.number, &remove);
+    }
   }
 
   void CheckNewName(const Text& old_path, const Text& new_path) {
@@ -404,11 +428,11 @@ class TraceChecker {
         const bool after_read = j_ > 0 && t_[j_ - 1].op == Op::kArgumentText;
         if (after_read && read_failed &&
             call.subject == StartupPrompt(kInvalidArgument)) {
-          StartupBox(kInvalidArgument);
+          StartupBox(kInvalidArgument, nullptr);
         } else if (count_cut && !subscript_reported &&
                    call.subject == StartupPrompt(kSubscriptOutOfRange)) {
           subscript_reported = true;
-          StartupBox(kSubscriptOutOfRange);
+          StartupBox(kSubscriptOutOfRange, nullptr);
         } else {
           Problem("a box that no failure explains: " + Show(call));
         }
@@ -424,7 +448,7 @@ class TraceChecker {
             (call.op == Op::kListFirst || call.op == Op::kListNext)) {
           count_cut = true;
         }
-        StartupBox(call.number);
+        StartupBox(call.number, &call);
       }
     }
   }
@@ -436,6 +460,7 @@ class TraceChecker {
   std::vector<std::string> problems_;
   bool left_startup_ = false, left_shuffle_ = false;
   int boxes_ = 0, handled_ = 0, entries_ = 0;
+  std::map<std::string, int> injected_reports_;
 };
 
 // ---- The runs.
@@ -467,8 +492,9 @@ void Populate(FakePlatform& fake) {
 }
 
 struct SweepResult {
-  int calls = 0;     // calls the run made
-  int injected = 0;  // failures injected
+  int calls = 0;                       // calls the run made
+  int injected = 0;                    // failures injected
+  std::map<std::string, int> reports;  // how the injected ones were reported
 };
 
 // Runs `variant` with the given overall calls failing, checks everything
@@ -529,7 +555,8 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   if (left) {
     EXPECT_TRUE(trace.back().failed && trace.back().op == Op::kShowStopBox);
     EXPECT_EQ(left_number, trace.back().number);
-    return {static_cast<int>(trace.size()), fake.injected};
+    return {static_cast<int>(trace.size()), fake.injected,
+            checker.InjectedReports()};
   }
 
   // A failing option test sets its flag; the last three reads of the
@@ -539,7 +566,7 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
     if (call.op == Op::kArgumentText) reads.push_back(&call);
   }
   EXPECT_GE(reads.size(), 4u);
-  if (reads.size() < 4) return {static_cast<int>(trace.size()), fake.injected};
+  if (reads.size() < 4) return {};
   const Call& no_launch_test = *reads[reads.size() - 3];
   EXPECT_EQ(form.DebugLog, variant.debug || reads[reads.size() - 2]->failed);
   EXPECT_EQ(form.DenumMode, variant.denum || reads.back()->failed);
@@ -574,7 +601,8 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   if (!checker.LeftShuffle() && form.FileCount > 0 && problems.empty()) {
     EXPECT_EQ(checker.EntriesShuffled(), form.FileCount);
   }
-  return {static_cast<int>(trace.size()), fake.injected};
+  return {static_cast<int>(trace.size()), fake.injected,
+          checker.InjectedReports()};
 }
 
 // The failure numbers injected, in turn.
@@ -587,6 +615,12 @@ int32_t NumberFor(int k) {
 
 TEST(FaultSweep, EveryCallFailingAloneOrInPairsLosesNothingAndIsReported) {
   int runs = 0, injected = 0, singles = 0, pairs = 0;
+  std::map<std::string, int> reports;
+  auto tally = [&](const SweepResult& result) {
+    injected += result.injected;
+    for (const auto& [report, count] : result.reports)
+      reports[report] += count;
+  };
   std::mt19937 random(12345);
   for (const Variant& variant : kVariants) {
     // The run without injected failures: its own natural failures (the
@@ -601,7 +635,7 @@ TEST(FaultSweep, EveryCallFailingAloneOrInPairsLosesNothingAndIsReported) {
       EXPECT_EQ(result.injected, 1) << "call " << k;
       ++runs;
       ++singles;
-      injected += result.injected;
+      tally(result);
       if (HasFailure()) return;  // one broken run says enough
     }
     // Pairs: the second failure soon after the first (where the handler's
@@ -617,17 +651,37 @@ TEST(FaultSweep, EveryCallFailingAloneOrInPairsLosesNothingAndIsReported) {
         EXPECT_GE(result.injected, 1);
         ++runs;
         ++pairs;
-        injected += result.injected;
+        tally(result);
         if (HasFailure()) return;
       }
     }
   }
+  // Every way a failure can be reported was met, and every injected failure
+  // was reported in exactly one of them.
+  const char* const kinds[] = {
+      "startup box",
+      "renaming box",
+      "moving box",
+      "general box",
+      "its shuffle box replaced by the startup box",
+      "its startup box failed in turn",
+      "the startup box failing leaves the startup sequence",
+  };
+  for (const char* kind : kinds)
+    EXPECT_GT(reports[kind], 0) << kind;
+  int reported = 0;
+  for (const auto& [report, count] : reports)
+    reported += count;
+  EXPECT_EQ(reported, injected);
+
   RecordProperty("runs", runs);
   RecordProperty("injected_failures", injected);
   std::printf(
       "[ sweep    ] %d runs (%d with one failing call, %d with two), %d "
       "failures injected\n",
       runs, singles, pairs, injected);
+  for (const auto& [report, count] : reports)
+    std::printf("[ sweep    ]   %5d reported by: %s\n", count, report.c_str());
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/posix_process_support.h"
+#include "platform/posix/testing/posix_testing.h"
 
-namespace shuffler::testing {
+namespace shuffler::posix_testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -72,7 +72,7 @@ size_t CountOf(const std::string& text, const std::string& part) {
 }
 
 TEST(PosixBadInput, NamesThatAreNotAsciiOrNotUtf8KeepTheirBytes) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   // Original name and the bare name its new name must end in.
   const std::map<std::string, std::string> bare = {
       {"Caf\xc3\xa9.mp3", "Caf\xc3\xa9.mp3"},
@@ -114,7 +114,7 @@ TEST(PosixBadInput, NamesThatAreNotAsciiOrNotUtf8KeepTheirBytes) {
 }
 
 TEST(PosixBadInput, ANameTooLongForItsPrefixIsReportedAndKept) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   const long longest = LongestNameIn(game.Music().native());
   ASSERT_GT(longest, 10);
   // The longest name but one: a two-digit prefix and its hyphen make it
@@ -148,7 +148,7 @@ TEST(PosixBadInput, ANameTooLongForItsPrefixIsReportedAndKept) {
 }
 
 TEST(PosixBadInput, AnEntryNamedLikeTheMarkerIsShuffledAndTheRunEnds) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   game.Write("mp3/###FILEALREADYRENAMED###", "marker-like");
   game.Write("mp3/b.mp3", "b");
   game.Write("mp3/c.mp3", "c");
@@ -166,7 +166,7 @@ TEST(PosixBadInput, AnEntryNamedLikeTheMarkerIsShuffledAndTheRunEnds) {
 }
 
 TEST(PosixBadInput, AFileNamedTempMakesEveryMoveFailAndLosesNothing) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   game.Write("mp3/temp", "a file, not a folder");
   const std::vector<std::string> names = {"a.mp3", "b.mp3", "03-c.mp3"};
   for (const std::string& name : names)
@@ -200,7 +200,7 @@ TEST(PosixBadInput, AFileNamedTempMakesEveryMoveFailAndLosesNothing) {
 }
 
 TEST(PosixBadInput, AFolderNobodyMayChangeIsReportedEntryByEntry) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   const std::vector<std::string> names = {"a.mp3", "02-b.mp3"};
   for (const std::string& name : names)
     game.Write("mp3/" + name, "content " + name);
@@ -234,7 +234,7 @@ TEST(PosixBadInput, AFolderNobodyMayChangeIsReportedEntryByEntry) {
 }
 
 TEST(PosixBadInput, AMusicFolderThatIsAFileIsLeftAlone) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   fs::remove(game.Music());
   game.Write("mp3", "a file where the folder should be");
 
@@ -246,7 +246,7 @@ TEST(PosixBadInput, AMusicFolderThatIsAFileIsLeftAlone) {
 }
 
 TEST(PosixBadInput, MoreEntriesThanTheCountHoldsShuffleTheFirst32767) {
-  GameFolder game;
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
   constexpr int kEntries = 32768;
   for (int i = 0; i < kEntries; ++i)
     game.Write("mp3/t" + std::to_string(i), "");
@@ -290,4 +290,4 @@ TEST(PosixBadInput, MoreEntriesThanTheCountHoldsShuffleTheFirst32767) {
 }
 
 }  // namespace
-}  // namespace shuffler::testing
+}  // namespace shuffler::posix_testing

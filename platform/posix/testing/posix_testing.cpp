@@ -1,4 +1,4 @@
-#include "tests/posix_process_support.h"
+#include "platform/posix/testing/posix_testing.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,7 +22,7 @@
 
 extern char** environ;
 
-namespace shuffler::testing {
+namespace shuffler::posix_testing {
 
 namespace {
 
@@ -183,7 +183,7 @@ long LongestNameIn(const std::string& folder) {
   return pathconf(folder.c_str(), _PC_NAME_MAX);
 }
 
-GameFolder::GameFolder() {
+GameFolder::GameFolder(const std::filesystem::path& built) {
   namespace fs = std::filesystem;
   std::random_device entropy;
   for (int attempt = 0; root_.empty(); ++attempt) {
@@ -193,7 +193,6 @@ GameFolder::GameFolder() {
     if (fs::create_directory(candidate)) root_ = fs::canonical(candidate);
   }
   fs::create_directory(Music());
-  const fs::path built = SHUFFLER_PROGRAM_PATH;
   const fs::path program = root_ / "Shuffler";
   std::error_code linked;
   fs::create_hard_link(built, program, linked);
@@ -224,4 +223,4 @@ std::string ReadContent(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-}  // namespace shuffler::testing
+}  // namespace shuffler::posix_testing

@@ -1,6 +1,8 @@
-// The operating-system calls that the tests on the real program need,
-// gathered in one place: starting the built `Shuffler` with its standard
-// error captured, stopping it hard, and making a folder unchangeable.
+// Helpers for the tests on the real POSIX program: starting the built
+// `Shuffler` in a game folder of its own with its standard error captured,
+// stopping it hard, and making a folder unchangeable. The operating-system
+// calls this needs stay in posix_testing.cpp; this header includes no OS
+// header. Helpers throw std::runtime_error when the system refuses.
 #pragma once
 
 #include <chrono>
@@ -8,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace shuffler::testing {
+namespace shuffler::posix_testing {
 
 /// How a program run ended and what it wrote to standard error.
 struct ProgramRun {
@@ -59,11 +61,11 @@ bool SetFolderUnchangeable(const std::string& folder, bool unchangeable);
 long LongestNameIn(const std::string& folder);
 
 /// A game folder of its own in the temporary folder, holding a link to (or
-/// copy of) the built `Shuffler`, which finds its music folder "mp3" next to
+/// copy of) the program `built`, which finds its music folder "mp3" next to
 /// itself. Removed with everything in it at the end.
 class GameFolder {
  public:
-  GameFolder();
+  explicit GameFolder(const std::filesystem::path& built);
   GameFolder(const GameFolder&) = delete;
   GameFolder& operator=(const GameFolder&) = delete;
   ~GameFolder();
@@ -91,4 +93,4 @@ class GameFolder {
 /// The content of the file at `path`; empty when it cannot be read.
 std::string ReadContent(const std::filesystem::path& path);
 
-}  // namespace shuffler::testing
+}  // namespace shuffler::posix_testing
