@@ -26,7 +26,7 @@ constexpr int kFiles = 3000;
 constexpr int kTrials = 60;
 // Trials stop early when they have taken this long, so a slow machine (or a
 // sanitizer build) keeps the suite bounded.
-constexpr auto kBudget = std::chrono::seconds(15);
+constexpr auto kBudget = std::chrono::seconds(10);
 
 std::string OriginalName(int i) {
   return "Track " + std::to_string(i) + ".mp3";
