@@ -30,9 +30,11 @@ TEST(GuardedSteps, AFailureResumesWhereTheStepWouldHaveGone) {
             return test_result;
           },
           kWhenTrue, kWhenFalse)
-      .Do(kWhenTrue, [&] { ran += "T"; }, kLast)
+      .Do(
+          kWhenTrue, [&] { ran += "T"; }, kLast)
       .Do(kWhenFalse, [&] { ran += "F"; })
-      .Do(kLast, [&] { ran += "."; }, GuardedSteps::kEnd);
+      .Do(
+          kLast, [&] { ran += "."; }, GuardedSteps::kEnd);
   auto run = [&] {
     ran.clear();
     reported.clear();
@@ -57,7 +59,8 @@ TEST(GuardedSteps, WhatTheHandlerThrowsLeavesTheRoutine) {
   int after = 0;
   GuardedSteps steps;
   steps.Do(0, [] { Raise(kPathNotFound); })
-      .Do(1, [&] { ++after; }, GuardedSteps::kEnd);
+      .Do(
+          1, [&] { ++after; }, GuardedSteps::kEnd);
   try {
     steps.Run(0, [](const Failure&) { Raise(kBadFileNameOrNumber); });
     ADD_FAILURE() << "the handler's failure must leave Run";
