@@ -66,10 +66,16 @@ void frmOne::RunStartup() {
       kEndProcess, [&] { platform_.EndProcess(); }, GuardedSteps::kEnd);
 
   steps.Run(kResetFileNames, [&](const Failure& failure) {
-    platform_.ShowStopBox(u"An error occurred!\r\n\r\nError Number: " +
-                              DecimalText(failure.Number) +
-                              u"\r\nDescription: " + failure.Description,
-                          Text());
+    try {
+      platform_.ShowStopBox(u"An error occurred!\r\n\r\nError Number: " +
+                                DecimalText(failure.Number) +
+                                u"\r\nDescription: " + failure.Description,
+                            Text());
+    } catch (const Failure&) {
+      // This box is the last place a failure can be reported. When even it
+      // cannot be shown, the run goes on as after any report: crashing here
+      // would skip the launch and the orderly end.
+    }
   });
 }
 

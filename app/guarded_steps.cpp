@@ -1,5 +1,7 @@
 #include "app/guarded_steps.h"
 
+#include <new>
+
 namespace shuffler {
 
 GuardedSteps::Step& GuardedSteps::Slot(int step) {
@@ -32,6 +34,8 @@ void GuardedSteps::Run(int first, const Handler& handler) const {
       }
     } catch (const Failure& failure) {
       handler(failure);
+    } catch (const std::bad_alloc&) {
+      handler(MakeFailure(kOutOfMemory));
     }
     current = next;
   }

@@ -2,8 +2,9 @@
 //
 // When a step fails, the handler reports the failure and the routine resumes
 // with the step that would have run next had the failing step succeeded. For
-// a test that fails, that is the branch taken when the test holds. What the
-// handler itself throws leaves the routine, to be handled by its caller.
+// a test that fails, that is the branch taken when the test holds. Running
+// out of memory is a failure like any other. What the handler itself throws
+// leaves the routine, to be handled by its caller.
 #pragma once
 
 #include <functional>

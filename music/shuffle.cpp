@@ -24,6 +24,11 @@ enum ShuffleStep : int {
   kResetDone,
   kCountDigits,
   kOpenLog,
+  kFindStranded,
+  kStrandedLeft,
+  kTakeStranded,
+  kBringBack,
+  kEndRecovery,
   kLoopTest,
   kPick,
   kTestUnprocessed,
@@ -68,6 +73,11 @@ void frmOne::ShuffleMusicFolder() {
   // The paths are rebuilt in place for every entry, reusing their storage.
   Text NumberText, Bare, OldPath, NewPath, TempName, TempPath;
   std::unique_ptr<FileMover> Mover;
+  // Files an earlier run left in "temp" when it was stopped between an
+  // entry's two moves; they are brought back before the shuffle.
+  bool temp_existed = false;
+  std::vector<Text> stranded;
+  size_t next_stranded = 0;
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
   std::vector<bool> processed(static_cast<size_t>(FileCount), false);
@@ -82,8 +92,10 @@ void frmOne::ShuffleMusicFolder() {
       .If(
           kTestTempFolder,
           [&] {
-            return platform_.ListFirst(temp_folder, ListMask::kWithFolders)
-                .empty();
+            temp_existed =
+                !platform_.ListFirst(temp_folder, ListMask::kWithFolders)
+                     .empty();
+            return !temp_existed;
           },
           kMakeTempFolder, kCreateMover)
       .Do(kMakeTempFolder, [&] { platform_.MakeFolder(temp_folder); })
@@ -93,6 +105,30 @@ void frmOne::ShuffleMusicFolder() {
       .Do(kOpenLog,
           [&] {
             if (DebugLog) platform_.OpenLog(InAppFolder({u"Shuffler.log"}));
+          })
+      .Do(kFindStranded,
+          [&] {
+            if (!temp_existed) return;
+            for (Text name = platform_.ListFirst(into_temp + u"*.*",
+                                                 ListMask::kNormalFiles);
+                 !name.empty(); name = platform_.ListNext()) {
+              stranded.push_back(name);
+            }
+          })
+      .If(
+          kStrandedLeft, [&] { return next_stranded < stranded.size(); },
+          kTakeStranded, kEndRecovery)
+      .Do(kTakeStranded,
+          [&] {
+            stage = kMoving;
+            OldPath = into_temp + stranded[next_stranded++];
+          })
+      .Do(
+          kBringBack, [&] { mover().MoveFile(OldPath, music); }, kStrandedLeft)
+      .Do(kEndRecovery,
+          [&] {
+            stage = kRenaming;
+            OldPath.clear();
           })
       .If(
           kLoopTest, [&] { return Done < FileCount; }, kPick, kCloseLog)
@@ -110,9 +146,12 @@ void frmOne::ShuffleMusicFolder() {
                 ZeroPadded(Draw(FileCount, platform_.NextRandom()) + 1, Digits);
           })
       .Do(kFindBareName, [&] { Bare = BareName(FileNames[Pick]); })
+      // Each path is reserved before it is rebuilt: running out of memory
+      // then leaves it as it was, for the failure report.
       .Do(kFindOldPath,
           [&] {
             const Text& name = FileNames[Pick];
+            OldPath.reserve(music.size() + name.size());
             OldPath.assign(music).append(name);
           })
       .Do(kFindNewPath,
@@ -120,8 +159,10 @@ void frmOne::ShuffleMusicFolder() {
             if (DenumMode) {
               TempName = Bare;
             } else {
+              TempName.reserve(NumberText.size() + 1 + Bare.size());
               TempName.assign(NumberText).append(u"-").append(Bare);
             }
+            NewPath.reserve(music.size() + TempName.size());
             NewPath.assign(music).append(TempName);
           })
       .Do(kLogRename,

@@ -8,6 +8,8 @@ Failure MakeFailure(int32_t number) {
       return {number, u"Invalid procedure call or argument"};
     case kOverflow:
       return {number, u"Overflow"};
+    case kOutOfMemory:
+      return {number, u"Out of memory"};
     case kSubscriptOutOfRange:
       return {number, u"Subscript out of range"};
     case kBadFileNameOrNumber:

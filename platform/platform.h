@@ -31,6 +31,7 @@ struct Failure {
 enum FailureNumber : int32_t {
   kInvalidArgument = 5,
   kOverflow = 6,
+  kOutOfMemory = 7,
   kSubscriptOutOfRange = 9,
   kBadFileNameOrNumber = 52,
   kFileNotFound = 53,

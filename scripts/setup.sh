@@ -3,8 +3,10 @@
 # Safe to run again and again.
 set -euo pipefail
 
+# clang and its runtime libraries build the fuzz targets (libFuzzer, with
+# AddressSanitizer and UndefinedBehaviorSanitizer).
 packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
-          libgmock-dev libbenchmark-dev)
+          libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi

@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
 # Builds Shuffler and runs every test; exits non-zero when any test fails.
+#
+# The format check; the native build and its tests; the Windows cross build
+# with its tests under Wine; the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer; then the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,13 +13,25 @@ echo "== format"
 scripts/format.sh --check
 
 # Linux first, then the Windows cross build with its tests under Wine
-# (SHUFFLER_WINDOWS=0 leaves it out, as it does in setup.sh).
+# (SHUFFLER_WINDOWS=0 leaves it out, as it does in setup.sh), then Linux
+# under the sanitizers.
 presets=(linux)
 [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]] && presets+=(windows)
+presets+=(linux-asan)
 
 for preset in "${presets[@]}"; do
   echo "== $preset"
+  start=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  # What the fault sweep, the crash trials and the overflow run covered.
+  grep -h '^\[ \(sweep\|crash\|overflow\) ' \
+    "build/$preset/Testing/Temporary/LastTest.log" || true
+  echo "== $preset: $((SECONDS - start)) s"
 done
+
+echo "== fuzz"
+start=$SECONDS
+scripts/fuzz.sh "${SHUFFLER_FUZZ_SECONDS:-20}"
+echo "== fuzz: $((SECONDS - start)) s"

@@ -238,7 +238,7 @@ TEST(Shuffle, ASubFolderIsRenamedButNotMoved) {
   EXPECT_FALSE(run.fake.Exists(kTemp));
 }
 
-TEST(Shuffle, ATempFolderThatAlreadyExistedIsUsedAndRemovedWhenEmpty) {
+TEST(Shuffle, ATempFolderThatAlreadyExistedIsUsedAndWhatItHeldComesBack) {
   {
     MusicRun run({u"a.mp3", u"b.mp3"}, u"");
     run.fake.AddFolder(kTemp);
@@ -249,15 +249,28 @@ TEST(Shuffle, ATempFolderThatAlreadyExistedIsUsedAndRemovedWhenEmpty) {
     EXPECT_FALSE(run.fake.Exists(kTemp));
   }
   {
-    MusicRun run({u"a.mp3"}, u"");
+    // A run stopped between an entry's two moves left it in "temp": the
+    // next run brings it back first. One that cannot come back (its name
+    // is taken) stays, and is reported, as is the folder that keeps it.
+    MusicRun run({u"a.mp3"}, u"/DEBUG");
     run.fake.AddFolder(kTemp);
-    run.fake.AddFile(kTemp + u"\\left.mp3", "left over");
+    run.fake.AddFile(kTemp + u"\\12-left.mp3", "left over");
+    run.fake.AddFile(kTemp + u"\\a.mp3", "taken");
+    run.fake.AddFolder(kTemp + u"\\folder");
     run.before = run.fake.ContentsBelow(u"C:\\Game\\mp3");
     run.Go();
-    EXPECT_EQ(run.Prompts(),
-              std::vector<Text>{u"An error occurred!\r\n\r\nNumber: 75\r\n"
-                                u"Description: Path/File access error"});
-    EXPECT_EQ(run.fake.Content(kTemp + u"\\left.mp3"), "left over");
+    EXPECT_EQ(run.fake.Content(Music(u"12-left.mp3")), "left over");
+    EXPECT_EQ(run.fake.Content(kTemp + u"\\a.mp3"), "taken");
+    const Text taken = u"C:\\Game\\mp3\\temp\\a.mp3";
+    EXPECT_EQ(
+        run.Prompts(),
+        (std::vector<Text>{u"An error occurred moving file: \r\n" + taken,
+                           u"An error occurred!\r\n\r\nError Number: 52\r\n"
+                           u"Description: Bad file name or number"}));
+    EXPECT_EQ(run.fake.log_lines.front(),
+              u"*** An error occurred moving file: " + taken);
+    // The entry listed before the run was shuffled as usual.
+    EXPECT_TRUE(run.fake.Exists(Music(u"1-a.mp3")));
   }
 }
 

@@ -1,0 +1,668 @@
+// Every platform call of a whole run made to fail, one at a time and in
+// pairs, on a music folder with the awkward cases in it. After each run:
+// no file lost or replaced, every failure reported by exactly the box (and
+// log line) the design gives for the call that failed and the stage it
+// failed in, the launch step run, and the process ended.
+//
+// The check reads the run's trace of platform calls: each failed call must
+// be followed at once by its handler's calls (the shuffle's log line and
+// box, or the startup box), and the shuffle's calls must follow its order
+// (a failed rename still runs both moves, on the new path).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/text.h"
+#include "music/names.h"
+#include "tests/fake_platform.h"
+
+namespace shuffler::testing {
+namespace {
+
+const Text kGame = u"C:\\Game";
+const Text kMusic(FakePlatform::kMusic);
+const Text kMusicSlash = kMusic + u"\\";
+const Text kMusicPattern = kMusicSlash + u"*.*";
+const Text kTempFolder = kMusicSlash + u"temp";
+const Text kIntoTemp = kTempFolder + u"\\";
+const Text kLog = kGame + u"\\Shuffler.log";
+const Text kNoText;
+const Text kErrorCaption = u"Error";
+
+// The descriptions of the failures a run here can meet.
+Text Description(int32_t number) {
+  static const std::map<int32_t, Text> descriptions = {
+      {kInvalidArgument, u"Invalid procedure call or argument"},
+      {kOverflow, u"Overflow"},
+      {kSubscriptOutOfRange, u"Subscript out of range"},
+      {kBadFileNameOrNumber, u"Bad file name or number"},
+      {kFileNotFound, u"File not found"},
+      {kFileAlreadyExists, u"File already exists"},
+      {kPermissionDenied, u"Permission denied"},
+      {kPathFileAccessError, u"Path/File access error"},
+      {kPathNotFound, u"Path not found"},
+      {kObjectNotSet, u"Object variable or With block variable not set"},
+  };
+  const auto found = descriptions.find(number);
+  return found == descriptions.end() ? u"?" : found->second;
+}
+
+Text StartupPrompt(int32_t number) {
+  return u"An error occurred!\r\n\r\nError Number: " + DecimalText(number) +
+         u"\r\nDescription: " + Description(number);
+}
+
+// ---- The trace: every call that can fail, with what it was about.
+
+struct Call {
+  Op op;
+  Text subject;  // the path, pattern, log line or prompt
+  Text object;   // the second path, the box's caption, or a listed name
+  bool failed = false;
+  bool injected = false;
+  int32_t number = 0;
+};
+
+std::string Show(const Call& call) {
+  std::string text = OpName(call.op);
+  text += "(" + Narrow(call.subject);
+  if (!call.object.empty()) text += ", " + Narrow(call.object);
+  text += ")";
+  if (call.failed) {
+    text += call.injected ? " failed by injection " : " failed ";
+    text += std::to_string(call.number);
+  }
+  return text;
+}
+
+class TracingPlatform;
+
+class TracingMover : public FileMover {
+ public:
+  TracingMover(TracingPlatform& platform, std::unique_ptr<FileMover> mover)
+      : platform_(platform), mover_(std::move(mover)) {}
+  void MoveFile(const Text& source, const Text& destination) override;
+
+ private:
+  TracingPlatform& platform_;
+  std::unique_ptr<FileMover> mover_;
+};
+
+// The fake platform, with a trace of its calls.
+class TracingPlatform : public FakePlatform {
+ public:
+  std::vector<Call> trace;
+
+  template <typename Action>
+  auto Traced(Op op, const Text& subject, const Text& object, Action action)
+      -> decltype(action()) {
+    trace.push_back({op, subject, object});
+    const size_t index = trace.size() - 1;
+    const int injected_before = injected;
+    try {
+      return action();
+    } catch (const Failure& failure) {
+      trace[index].failed = true;
+      trace[index].injected = injected != injected_before;
+      trace[index].number = failure.Number;
+      throw;
+    }
+  }
+
+  Text ArgumentText() override {
+    return Traced(Op::kArgumentText, {}, {},
+                  [&] { return FakePlatform::ArgumentText(); });
+  }
+  Text ProgramFolder() override {
+    return Traced(Op::kProgramFolder, {}, {},
+                  [&] { return FakePlatform::ProgramFolder(); });
+  }
+  Text ListFirst(const Text& pattern, ListMask mask) override {
+    return Traced(Op::kListFirst, pattern, {}, [&] {
+      Text name = FakePlatform::ListFirst(pattern, mask);
+      trace.back().object = name;
+      return name;
+    });
+  }
+  Text ListNext() override {
+    return Traced(Op::kListNext, {}, {}, [&] {
+      Text name = FakePlatform::ListNext();
+      trace.back().object = name;
+      return name;
+    });
+  }
+  void MakeFolder(const Text& path) override {
+    Traced(Op::kMakeFolder, path, {}, [&] { FakePlatform::MakeFolder(path); });
+  }
+  void RemoveFolder(const Text& path) override {
+    Traced(Op::kRemoveFolder, path, {},
+           [&] { FakePlatform::RemoveFolder(path); });
+  }
+  void RenameEntry(const Text& old_path, const Text& new_path) override {
+    Traced(Op::kRenameEntry, old_path, new_path,
+           [&] { FakePlatform::RenameEntry(old_path, new_path); });
+  }
+  std::unique_ptr<FileMover> CreateFileMover() override {
+    return Traced(Op::kCreateFileMover, {}, {},
+                  [&]() -> std::unique_ptr<FileMover> {
+                    return std::make_unique<TracingMover>(
+                        *this, FakePlatform::CreateFileMover());
+                  });
+  }
+  void OpenLog(const Text& path) override {
+    Traced(Op::kOpenLog, path, {}, [&] { FakePlatform::OpenLog(path); });
+  }
+  void WriteLogLine(const Text& line) override {
+    Traced(Op::kWriteLogLine, line, {},
+           [&] { FakePlatform::WriteLogLine(line); });
+  }
+  void CloseLog() override {
+    Traced(Op::kCloseLog, {}, {}, [&] { FakePlatform::CloseLog(); });
+  }
+  void StartMaximized(const Text& program) override {
+    Traced(Op::kStartMaximized, program, {},
+           [&] { FakePlatform::StartMaximized(program); });
+  }
+  void ShowStopBox(const Text& prompt, const Text& caption) override {
+    Traced(Op::kShowStopBox, prompt, caption,
+           [&] { FakePlatform::ShowStopBox(prompt, caption); });
+  }
+
+ protected:
+  uint64_t ClockSeed() override {
+    return Traced(Op::kClockSeed, {}, {},
+                  [&] { return FakePlatform::ClockSeed(); });
+  }
+};
+
+void TracingMover::MoveFile(const Text& source, const Text& destination) {
+  platform_.Traced(Op::kMoveFile, source, destination,
+                   [&] { mover_->MoveFile(source, destination); });
+}
+
+// ---- The check of a trace against the designed reports.
+
+class TraceChecker {
+ public:
+  TraceChecker(const std::vector<Call>& trace, const frmOne& form)
+      : t_(trace),
+        debug_(form.DebugLog),
+        denum_(form.DenumMode),
+        digits_(DecimalDigits(form.FileCount)) {}
+
+  /// What is wrong with the trace; empty when it is as designed.
+  std::vector<std::string> Check() {
+    try {
+      WalkStartup();
+    } catch (const Mismatch&) {
+    }
+    return problems_;
+  }
+
+  /// A failure in the shuffle's handler left the shuffle.
+  bool LeftShuffle() const { return left_shuffle_; }
+  int BoxesShown() const { return boxes_; }
+  /// Failures reported, or passed over when the startup box failed.
+  int FailuresHandled() const { return handled_; }
+  int EntriesShuffled() const { return entries_; }
+  /// How each injected failure was reported, by kind of report.
+  const std::map<std::string, int>& InjectedReports() const {
+    return injected_reports_;
+  }
+
+ private:
+  enum class Kind { kRenaming, kMoving, kGeneral };
+  struct Mismatch {};
+  struct ShuffleLeft {};
+
+  [[noreturn]] void Problem(const std::string& what) {
+    std::string context;
+    for (size_t i = j_ >= 3 ? j_ - 3 : 0; i < t_.size() && i <= j_ + 1; ++i) {
+      context += "\n    " + std::to_string(i + 1) + ": " + Show(t_[i]);
+    }
+    problems_.push_back("at call " + std::to_string(j_ + 1) + ": " + what +
+                        context);
+    throw Mismatch{};
+  }
+
+  // The next call, which must be `op` about `subject` and `object` (when
+  // given).
+  const Call& Take(Op op, const Text* subject = nullptr,
+                   const Text* object = nullptr) {
+    std::string wanted = OpName(op);
+    if (subject != nullptr) wanted += "(" + Narrow(*subject) + ")";
+    if (j_ >= t_.size()) Problem("the run ended where " + wanted + " was due");
+    const Call& call = t_[j_];
+    if (call.op != op || (subject != nullptr && call.subject != *subject) ||
+        (object != nullptr && call.object != *object)) {
+      Problem("expected " + wanted + ", found " + Show(call));
+    }
+    ++j_;
+    return call;
+  }
+
+  // Counts how the failure of `call` (when it was injected) was reported.
+  void Count(const Call* call, const char* report) {
+    if (call != nullptr && call->injected) ++injected_reports_[report];
+  }
+
+  // The startup sequence's report of failure `number`, which `cause` raised
+  // (null for a step's own failure). When the box itself fails, nothing is
+  // left to report that with, and the run goes on.
+  void StartupBox(int32_t number, const Call* cause) {
+    const Text prompt = StartupPrompt(number);
+    const Call& box = Take(Op::kShowStopBox, &prompt, &kNoText);
+    ++handled_;
+    if (box.failed) {
+      // Nothing is left to report it with: the run goes on.
+      ++handled_;
+      Count(cause, "its startup box failed in turn");
+      Count(&box, "a startup box that cannot be shown is passed over");
+      return;
+    }
+    Count(cause, "startup box");
+    ++boxes_;
+  }
+
+  // The shuffle handler's report: its log line with "/DEBUG", then its box.
+  // A failure of either leaves the shuffle and is reported by the startup
+  // sequence instead.
+  void ShuffleReport(Kind kind, const Text& old_path, int32_t number,
+                     const Call* cause) {
+    Text line, prompt;
+    const char* report = "";
+    switch (kind) {
+      case Kind::kRenaming:
+        line = u"*** An error occurred renaming file: " + old_path;
+        prompt = u"An error occurred renaming file: \r\n" + old_path;
+        report = "renaming box";
+        break;
+      case Kind::kMoving:
+        line = u"*** An error occurred moving file: " + old_path;
+        prompt = u"An error occurred moving file: \r\n" + old_path;
+        report = "moving box";
+        break;
+      case Kind::kGeneral:
+        line = u"*** An error occurred! " + DecimalText(number) + u", " +
+               Description(number);
+        prompt = u"An error occurred!\r\n\r\nNumber: " + DecimalText(number) +
+                 u"\r\nDescription: " + Description(number);
+        report = "general box";
+        break;
+    }
+    ++handled_;
+    if (debug_) {
+      const Call& log = Take(Op::kWriteLogLine, &line);
+      if (log.failed) LeaveShuffle(log, cause);
+    }
+    const Call& box = Take(Op::kShowStopBox, &prompt, &kErrorCaption);
+    if (box.failed) LeaveShuffle(box, cause);
+    Count(cause, report);
+    ++boxes_;
+  }
+
+  // `handler_call` of the shuffle's handler, reporting `cause`, failed: the
+  // startup box reports that failure instead.
+  [[noreturn]] void LeaveShuffle(const Call& handler_call, const Call* cause) {
+    Count(cause, "its shuffle box replaced by the startup box");
+    StartupBox(handler_call.number, &handler_call);
+    throw ShuffleLeft{};
+  }
+
+  // Reports `call` when it failed, as a failure of the shuffle in `kind`.
+  void Then(const Call& call, Kind kind, const Text& old_path) {
+    if (call.failed) ShuffleReport(kind, old_path, call.number, &call);
+  }
+
+  bool NextStartsAnEntry() const {
+    if (j_ >= t_.size()) return false;
+    const Call& call = t_[j_];
+    return call.op == Op::kRenameEntry ||
+           (debug_ && call.op == Op::kWriteLogLine &&
+            call.subject.starts_with(u"Renamed \""));
+  }
+
+  // The shuffle's calls, from its look for "temp" to its removal.
+  void WalkShuffle() {
+    const Call& look = Take(Op::kListFirst, &kTempFolder);
+    // Before the first entry the stage is renaming, with no path yet.
+    Then(look, Kind::kRenaming, kNoText);
+    if (look.failed || look.object.empty()) {
+      Then(Take(Op::kMakeFolder, &kTempFolder), Kind::kRenaming, kNoText);
+    }
+    const Call& create = Take(Op::kCreateFileMover);
+    Then(create, Kind::kRenaming, kNoText);
+    const bool mover_missing = create.failed;
+    if (debug_) Then(Take(Op::kOpenLog, &kLog), Kind::kRenaming, kNoText);
+
+    while (NextStartsAnEntry()) {
+      Text old_path, new_path;
+      if (debug_) {
+        const Call& line = Take(Op::kWriteLogLine);
+        const Text& text = line.subject;
+        const size_t middle = text.find(u"\" to \"");
+        if (middle == Text::npos || !text.ends_with(u"\"")) {
+          Problem("not a rename line");
+        }
+        old_path = text.substr(9, middle - 9);
+        new_path = text.substr(middle + 6, text.size() - middle - 7);
+        Then(line, Kind::kRenaming, old_path);
+        Then(Take(Op::kRenameEntry, &old_path, &new_path), Kind::kRenaming,
+             old_path);
+      } else {
+        const Call& rename = Take(Op::kRenameEntry);
+        old_path = rename.subject;
+        new_path = rename.object;
+        Then(rename, Kind::kRenaming, old_path);
+      }
+      CheckNewName(old_path, new_path);
+      // Both moves run whatever happened before, on the new path.
+      const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
+      if (mover_missing) {
+        ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
+        ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
+      } else {
+        Then(Take(Op::kMoveFile, &new_path, &kIntoTemp), Kind::kMoving,
+             old_path);
+        Then(Take(Op::kMoveFile, &back_from, &kMusicSlash), Kind::kMoving,
+             old_path);
+      }
+      ++entries_;
+    }
+    if (debug_) Then(Take(Op::kCloseLog), Kind::kGeneral, kNoText);
+    const Call& remove = Take(Op::kRemoveFolder, &kTempFolder);
+    if (remove.failed) {
+      ShuffleReport(Kind::kGeneral, kNoText, remove.number, &remove);
+    }
+  }
+
+  void CheckNewName(const Text& old_path, const Text& new_path) {
+    if (!old_path.starts_with(kMusicSlash) ||
+        !new_path.starts_with(kMusicSlash)) {
+      Problem("paths outside the music folder");
+    }
+    const Text bare = BareName(TextView(old_path).substr(kMusicSlash.size()));
+    const Text name = new_path.substr(kMusicSlash.size());
+    const size_t dash = static_cast<size_t>(digits_);
+    bool numbered = name.size() == bare.size() + dash + 1 &&
+                    name[dash] == u'-' && name.ends_with(bare);
+    for (size_t i = 0; numbered && i < dash; ++i) {
+      numbered = name[i] >= u'0' && name[i] <= u'9';
+    }
+    if (denum_ ? name != bare : !numbered) {
+      Problem("new name " + Narrow(name) + " for " + Narrow(old_path));
+    }
+  }
+
+  // The startup sequence's calls, with the shuffle inside them.
+  void WalkStartup() {
+    bool shuffled = false;
+    int music_listings = 0;
+    bool count_cut = false, subscript_reported = false, read_failed = false;
+    while (j_ < t_.size()) {
+      const Call& call = t_[j_];
+      if (!shuffled && call.op == Op::kListFirst &&
+          call.subject == kTempFolder) {
+        shuffled = true;
+        try {
+          WalkShuffle();
+        } catch (const ShuffleLeft&) {
+          left_shuffle_ = true;
+        }
+        continue;
+      }
+      if (call.op == Op::kShowStopBox) {
+        // A box no failed call explains reports a step's own failure. The
+        // name's cut fails when a failed read of the argument text left its
+        // end before its start; the collect pass fails when a failed count
+        // pass left too few slots.
+        const bool after_read = j_ > 0 && t_[j_ - 1].op == Op::kArgumentText;
+        if (after_read && read_failed &&
+            call.subject == StartupPrompt(kInvalidArgument)) {
+          StartupBox(kInvalidArgument, nullptr);
+        } else if (count_cut && !subscript_reported &&
+                   call.subject == StartupPrompt(kSubscriptOutOfRange)) {
+          subscript_reported = true;
+          StartupBox(kSubscriptOutOfRange, nullptr);
+        } else {
+          Problem("a box that no failure explains: " + Show(call));
+        }
+        continue;
+      }
+      ++j_;
+      if (call.op == Op::kListFirst && call.subject == kMusicPattern) {
+        ++music_listings;
+      }
+      if (call.failed) {
+        read_failed = read_failed || call.op == Op::kArgumentText;
+        if (music_listings == 1 &&
+            (call.op == Op::kListFirst || call.op == Op::kListNext)) {
+          count_cut = true;
+        }
+        StartupBox(call.number, &call);
+      }
+    }
+  }
+
+  const std::vector<Call>& t_;
+  const bool debug_, denum_;
+  const int digits_;
+  size_t j_ = 0;
+  std::vector<std::string> problems_;
+  bool left_shuffle_ = false;
+  int boxes_ = 0, handled_ = 0, entries_ = 0;
+  std::map<std::string, int> injected_reports_;
+};
+
+// ---- The runs.
+
+struct Variant {
+  Text args;
+  bool debug, denum, no_launch, launch_option;
+};
+
+const Variant kVariants[] = {
+    {u"", false, false, false, false},
+    {u"/DEBUG", true, false, false, false},
+    {u"/DENUM", false, true, false, false},
+    {u"/denum /debug", true, true, false, false},
+    {u"/LAUNCH \"gta3.exe\" /DEBUG", true, false, false, true},
+    {u"/NOLAUNCH /Debug /DENUM", true, true, true, false},
+};
+
+// The music folder: a collision pair for "/DENUM", names with and without
+// number prefixes, a sub-folder with a file inside, and the report file,
+// which is never touched. Every file's content is unique.
+void Populate(FakePlatform& fake) {
+  fake.AddFile(kGame + u"\\gta3.exe", "game");
+  fake.AddMusic({u"01-Song.mp3", u"02-Song.mp3", u"a.mp3", u"Track.MP3",
+                 u"2001-Odyssey.mp3", u"-Intro.mp3", u"Song - Live.mp3",
+                 u"03 - Spaced.mp3", u"notes.txt", u"b.ogg", u"MP3Report.txt"});
+  fake.AddFolder(kMusicSlash + u"Sub");
+  fake.AddFile(kMusicSlash + u"Sub\\inside.mp3", "inside");
+}
+
+struct SweepResult {
+  int calls = 0;                       // calls the run made
+  int injected = 0;                    // failures injected
+  std::map<std::string, int> reports;  // how the injected ones were reported
+};
+
+// Runs `variant` with the given overall calls failing, checks everything
+// and returns what the run did.
+SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
+                        int32_t number) {
+  TracingPlatform fake;
+  Populate(fake);
+  fake.argument_text = variant.args;
+  fake.clock_seed = 20240601;
+  for (int k : fail)
+    fake.FailOverallCall(k, number);
+  const std::vector<std::string> before = fake.ContentsBelow(kMusic);
+
+  std::string label = Narrow(variant.args) + " failing calls";
+  for (int k : fail)
+    label += " " + std::to_string(k);
+  SCOPED_TRACE(label);
+
+  frmOne form(fake);
+  const bool ended = RunToEnd(form);
+  const std::vector<Call>& trace = fake.trace;
+  EXPECT_EQ(trace.size(), fake.calls.size());
+
+  // Nothing lost, nothing replaced, the report file where it was.
+  EXPECT_EQ(fake.ContentsBelow(kMusic), before);
+  EXPECT_EQ(fake.Content(kMusicSlash + u"MP3Report.txt"), "MP3Report.txt");
+
+  // Every failure reported as designed, and every box explained.
+  TraceChecker checker(trace, form);
+  const std::vector<std::string> problems = checker.Check();
+  for (const std::string& problem : problems)
+    ADD_FAILURE() << problem;
+  int failed_calls = 0, injected_calls = 0;
+  for (const Call& call : trace) {
+    failed_calls += call.failed ? 1 : 0;
+    injected_calls += call.injected ? 1 : 0;
+  }
+  EXPECT_EQ(injected_calls, fake.injected);
+  EXPECT_EQ(checker.BoxesShown(), static_cast<int>(fake.boxes.size()));
+  if (problems.empty()) {
+    // Each failed call was reported once; only internal failures (a missing
+    // mover, too few slots) add reports of their own.
+    EXPECT_GE(checker.FailuresHandled(), failed_calls);
+  }
+
+  // The process always ends, even when a startup box could not be shown.
+  EXPECT_TRUE(ended);
+
+  // A failing option test sets its flag; the last three reads of the
+  // argument text are the "/NOLAUNCH", "/DEBUG" and "/DENUM" tests.
+  std::vector<const Call*> reads;
+  for (const Call& call : trace) {
+    if (call.op == Op::kArgumentText) reads.push_back(&call);
+  }
+  EXPECT_GE(reads.size(), 4u);
+  if (reads.size() < 4) return {};
+  const Call& no_launch_test = *reads[reads.size() - 3];
+  EXPECT_EQ(form.DebugLog, variant.debug || reads[reads.size() - 2]->failed);
+  EXPECT_EQ(form.DenumMode, variant.denum || reads.back()->failed);
+
+  // The launch step runs at the end. It starts a program unless told not
+  // to, or unless there is nothing to start: no "/LAUNCH" name and no game
+  // found for want of the program's folder.
+  bool folder_known = true, lookup_failed = false;
+  for (const Call& call : trace) {
+    if (call.op == Op::kProgramFolder && call.failed) folder_known = false;
+    if (call.op == Op::kListFirst && call.failed &&
+        (call.subject.ends_with(u"\\gta3.exe") ||
+         call.subject.ends_with(u"\\gta-vc.exe"))) {
+      lookup_failed = true;
+    }
+  }
+  const bool launch_named = variant.launch_option && !reads[0]->failed;
+  const bool expect_start = !variant.no_launch && !no_launch_test.failed &&
+                            (launch_named || folder_known || lookup_failed);
+  EXPECT_EQ(fake.CallsOf(Op::kStartMaximized), expect_start ? 1 : 0);
+  // A failure away from the launch target's choice and the start itself
+  // leaves the target as it was.
+  const Call* failing =
+      fail.size() == 1 ? &trace[static_cast<size_t>(fail[0]) - 1] : nullptr;
+  if (expect_start && failing != nullptr && folder_known &&
+      failing->op != Op::kArgumentText && failing->op != Op::kStartMaximized &&
+      !failing->subject.ends_with(u".exe")) {
+    EXPECT_EQ(fake.started,
+              std::vector<Text>{variant.launch_option ? u"C:\\Game\\gta3.exe"
+                                                      : u"C:\\Game\\GTA3.EXE"});
+  }
+  if (!checker.LeftShuffle() && form.FileCount > 0 && problems.empty()) {
+    EXPECT_EQ(checker.EntriesShuffled(), form.FileCount);
+  }
+  return {static_cast<int>(trace.size()), fake.injected,
+          checker.InjectedReports()};
+}
+
+// The failure numbers injected, in turn.
+int32_t NumberFor(int k) {
+  static const int32_t numbers[] = {kPathFileAccessError, kPermissionDenied,
+                                    kFileNotFound,        kFileAlreadyExists,
+                                    kPathNotFound,        kInvalidArgument};
+  return numbers[static_cast<size_t>(k) % std::size(numbers)];
+}
+
+TEST(FaultSweep, EveryCallFailingAloneOrInPairsLosesNothingAndIsReported) {
+  int runs = 0, injected = 0, singles = 0, pairs = 0;
+  std::map<std::string, int> reports;
+  auto tally = [&](const SweepResult& result) {
+    injected += result.injected;
+    for (const auto& [report, count] : result.reports)
+      reports[report] += count;
+  };
+  std::mt19937 random(12345);
+  for (const Variant& variant : kVariants) {
+    // The run without injected failures: its own natural failures (the
+    // sub-folder cannot be moved, "/DENUM" makes two names collide) are
+    // reported as designed too.
+    const SweepResult clean = RunAndCheck(variant, {}, 0);
+    ++runs;
+    ASSERT_GT(clean.calls, 60) << Narrow(variant.args);
+
+    for (int k = 1; k <= clean.calls; ++k) {
+      const SweepResult result = RunAndCheck(variant, {k}, NumberFor(k));
+      EXPECT_EQ(result.injected, 1) << "call " << k;
+      ++runs;
+      ++singles;
+      tally(result);
+      if (HasFailure()) return;  // one broken run says enough
+    }
+    // Pairs: the second failure soon after the first (where the handler's
+    // own log line and box come) and somewhere later.
+    for (int k1 = 1; k1 <= clean.calls; ++k1) {
+      std::vector<int> seconds = {k1 + 1, k1 + 2, k1 + 3};
+      std::uniform_int_distribution<int> later(k1 + 4, clean.calls + 8);
+      seconds.push_back(later(random));
+      seconds.push_back(later(random));
+      for (int k2 : seconds) {
+        const SweepResult result =
+            RunAndCheck(variant, {k1, k2}, NumberFor(k1 + k2));
+        EXPECT_GE(result.injected, 1);
+        ++runs;
+        ++pairs;
+        tally(result);
+        if (HasFailure()) return;
+      }
+    }
+  }
+  // Every way a failure can be reported was met, and every injected failure
+  // was reported in exactly one of them.
+  const char* const kinds[] = {
+      "startup box",
+      "renaming box",
+      "moving box",
+      "general box",
+      "its shuffle box replaced by the startup box",
+      "its startup box failed in turn",
+      "a startup box that cannot be shown is passed over",
+  };
+  for (const char* kind : kinds)
+    EXPECT_GT(reports[kind], 0) << kind;
+  int reported = 0;
+  for (const auto& [report, count] : reports)
+    reported += count;
+  EXPECT_EQ(reported, injected);
+
+  RecordProperty("runs", runs);
+  RecordProperty("injected_failures", injected);
+  std::printf(
+      "[ sweep    ] %d runs (%d with one failing call, %d with two), %d "
+      "failures injected\n",
+      runs, singles, pairs, injected);
+  for (const auto& [report, count] : reports)
+    std::printf("[ sweep    ]   %5d reported by: %s\n", count, report.c_str());
+}
+
+}  // namespace
+}  // namespace shuffler::testing
