@@ -21,22 +21,12 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/utf8.h"
 #include "platform/random.h"
+#include "tests/failure_number.h"
 
 namespace shuffler {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The failure number `operation` throws, or 0 when it succeeds.
-template <typename Operation>
-int32_t FailureNumberOf(Operation&& operation) {
-  try {
-    operation();
-  } catch (const Failure& failure) {
-    return failure.Number;
-  }
-  return 0;
-}
 
 std::unique_ptr<Platform> MakePlatform() {
   char program[] = "Shuffler";

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/win32/testing/win32_testing.h"
 #include "platform/win32/win32_rules.h"
+#include "tests/failure_number.h"
 
 namespace shuffler {
 namespace {
@@ -33,17 +34,6 @@ std::string Narrow(const Text& text) {
 
 Text Widen(const std::string& text) {
   return Text(text.begin(), text.end());
-}
-
-// The failure number an operation throws; 0 when it does not throw.
-template <typename Operation>
-int32_t FailureOf(Operation&& operation) {
-  try {
-    operation();
-  } catch (const Failure& failure) {
-    return failure.Number;
-  }
-  return 0;
 }
 
 // Every name a listing returns, in order.
@@ -134,20 +124,20 @@ TEST_F(Win32PlatformTest, RenameNeverReplacesAndReportsWhatWentWrong) {
   EXPECT_EQ(ReadBytes(In(u"c.mp3")), "first");
 
   // An existing target is never replaced, whatever its case.
-  EXPECT_EQ(
-      FailureOf([&] { platform_->RenameEntry(In(u"c.mp3"), In(u"b.mp3")); }),
-      kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureOf([&] { platform_->RenameEntry(In(u"c.mp3"), In(u"B.MP3")); }),
-      kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->RenameEntry(In(u"c.mp3"), In(u"b.mp3")); }),
+            kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->RenameEntry(In(u"c.mp3"), In(u"B.MP3")); }),
+            kFileAlreadyExists);
   EXPECT_EQ(ReadBytes(In(u"b.mp3")), "second");
   EXPECT_EQ(ReadBytes(In(u"c.mp3")), "first");
 
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(FailureNumberOf([&] {
               platform_->RenameEntry(In(u"missing.mp3"), In(u"d.mp3"));
             }),
             kFileNotFound);
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(FailureNumberOf([&] {
               platform_->RenameEntry(In(u"c.mp3"), In(u"no\\d.mp3"));
             }),
             kPathNotFound);
@@ -156,16 +146,16 @@ TEST_F(Win32PlatformTest, RenameNeverReplacesAndReportsWhatWentWrong) {
   // entry, though.
   platform_->RenameEntry(In(u"c.mp3"), In(u"c.mp3"));
   EXPECT_EQ(ReadBytes(In(u"c.mp3")), "first");
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(FailureNumberOf([&] {
               platform_->RenameEntry(In(u"gone.mp3"), In(u"gone.mp3"));
             }),
             kFileNotFound);
 
   // A change of case alone renames the entry to itself: no duplicate.
   // (Windows changes the case on disk; Wine may keep the old one.)
-  EXPECT_EQ(
-      FailureOf([&] { platform_->RenameEntry(In(u"c.mp3"), In(u"C.mp3")); }),
-      0);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->RenameEntry(In(u"c.mp3"), In(u"C.mp3")); }),
+            0);
   EXPECT_EQ(EntriesOf(temp_.path()).size(), 2u);
   EXPECT_EQ(ReadBytes(In(u"C.mp3")), "first");
 
@@ -192,47 +182,49 @@ TEST_F(Win32PlatformTest, MoverMovesFilesOnlyAndNeverReplaces) {
   EXPECT_EQ(ReadBytes(In(u"back.mp3")), "one");
   EXPECT_FALSE(Exists(In(u"temp\\one.mp3")));
 
-  EXPECT_EQ(FailureOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"temp\\")); }),
-            kFileAlreadyExists);
   EXPECT_EQ(
-      FailureOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"back.mp3")); }),
+      FailureNumberOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"temp\\")); }),
       kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { mover->MoveFile(In(u"two.mp3"), In(u"back.mp3")); }),
+            kFileAlreadyExists);
   EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
   EXPECT_EQ(ReadBytes(In(u"temp\\two.mp3")), "other two");
   EXPECT_EQ(ReadBytes(In(u"back.mp3")), "one");
 
   // Folders are not moved, and a missing source is reported.
   CreateFolder(In(u"folder"));
-  EXPECT_EQ(FailureOf([&] { mover->MoveFile(In(u"folder"), In(u"temp\\")); }),
-            kFileNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(In(u"folder"), In(u"temp\\")); }),
+      kFileNotFound);
   EXPECT_TRUE(win32_testing::IsFolder(In(u"folder")));
   EXPECT_FALSE(Exists(In(u"temp\\folder")));
-  EXPECT_EQ(
-      FailureOf([&] { mover->MoveFile(In(u"missing.mp3"), In(u"temp\\")); }),
-      kFileNotFound);
-  EXPECT_EQ(
-      FailureOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"nowhere\\")); }),
-      kPathNotFound);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { mover->MoveFile(In(u"missing.mp3"), In(u"temp\\")); }),
+            kFileNotFound);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { mover->MoveFile(In(u"two.mp3"), In(u"nowhere\\")); }),
+            kPathNotFound);
   EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
 }
 
 TEST_F(Win32PlatformTest, FoldersAreMadeAndRemovedWithTheUsualFailures) {
   platform_->MakeFolder(In(u"temp"));
   EXPECT_TRUE(win32_testing::IsFolder(In(u"temp")));
-  EXPECT_EQ(FailureOf([&] { platform_->MakeFolder(In(u"temp")); }),
+  EXPECT_EQ(FailureNumberOf([&] { platform_->MakeFolder(In(u"temp")); }),
             kPathFileAccessError);
-  EXPECT_EQ(FailureOf([&] { platform_->MakeFolder(In(u"no\\temp")); }),
+  EXPECT_EQ(FailureNumberOf([&] { platform_->MakeFolder(In(u"no\\temp")); }),
             kPathNotFound);
 
   WriteBytes(In(u"temp\\kept.mp3"), "kept");
-  EXPECT_EQ(FailureOf([&] { platform_->RemoveFolder(In(u"temp")); }),
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(In(u"temp")); }),
             kPathFileAccessError);
   EXPECT_EQ(ReadBytes(In(u"temp\\kept.mp3")), "kept");
 
   win32_testing::RemoveTree(In(u"temp\\kept.mp3"));
   platform_->RemoveFolder(In(u"temp"));
   EXPECT_FALSE(Exists(In(u"temp")));
-  EXPECT_EQ(FailureOf([&] { platform_->RemoveFolder(In(u"temp")); }),
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(In(u"temp")); }),
             kFileNotFound);
 }
 
@@ -241,7 +233,7 @@ TEST_F(Win32PlatformTest, LogHoldsAnsiLinesEndedByCarriageReturnLineFeed) {
     GTEST_SKIP() << "the expected bytes are those of code page 1252";
   }
   const Text log = In(u"Shuffler.log");
-  EXPECT_EQ(FailureOf([&] { platform_->WriteLogLine(u"early"); }),
+  EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"early"); }),
             kBadFileNameOrNumber);
   platform_->CloseLog();  // not open: nothing happens
 
@@ -260,7 +252,7 @@ TEST_F(Win32PlatformTest, LogHoldsAnsiLinesEndedByCarriageReturnLineFeed) {
             "a?b\r\n"
             "?\r\n"
             "\r\n");
-  EXPECT_EQ(FailureOf([&] { platform_->WriteLogLine(u"late"); }),
+  EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"late"); }),
             kBadFileNameOrNumber);
 
   // Opening again starts the log afresh.
@@ -269,8 +261,9 @@ TEST_F(Win32PlatformTest, LogHoldsAnsiLinesEndedByCarriageReturnLineFeed) {
   platform_->CloseLog();
   EXPECT_EQ(ReadBytes(log), "again\r\n");
 
-  EXPECT_EQ(FailureOf([&] { platform_->OpenLog(In(u"no\\Shuffler.log")); }),
-            kPathNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->OpenLog(In(u"no\\Shuffler.log")); }),
+      kPathNotFound);
 }
 
 TEST_F(Win32PlatformTest, LogIsWrittenInLargeBlocksAndCompletedOnClose) {
@@ -363,7 +356,7 @@ TEST_F(Win32PlatformTest, PathsBeyondTheClassicLimitWork) {
   platform_->RenameEntry(mp3 + u"\\01-song.mp3", mp3 + u"\\5-song.mp3");
   const auto mover = platform_->CreateFileMover();
   mover->MoveFile(mp3 + u"\\5-song.mp3", mp3 + u"\\temp\\");
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(FailureNumberOf([&] {
               platform_->RenameEntry(mp3 + u"\\02-tune.mp3",
                                      mp3 + u"\\temp\\5-song.mp3");
             }),
@@ -418,11 +411,13 @@ TEST_F(Win32PlatformTest, StartRunsExactlyTheProgramMaximisedWithoutWaiting) {
             "show=3\r\nflags=1\r\ncommand=\"" + Narrow(game) + "\"\r\n");
   EXPECT_FALSE(Exists(In(u"started.txt")));
 
-  EXPECT_EQ(FailureOf([&] { platform_->StartMaximized(In(u"gta-vc.exe")); }),
-            kFileNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->StartMaximized(In(u"gta-vc.exe")); }),
+      kFileNotFound);
   WriteBytes(In(u"text.exe"), "not a program");
-  EXPECT_EQ(FailureOf([&] { platform_->StartMaximized(In(u"text.exe")); }),
-            kInvalidArgument);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->StartMaximized(In(u"text.exe")); }),
+      kInvalidArgument);
 }
 
 TEST(Win32RandomTest, RandomizeSeedsDifferentlyEachTime) {

@@ -1,0 +1,21 @@
+// The failure an operation raises, as a number tests can compare.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace shuffler {
+
+/// The failure number `operation` throws, or 0 when it succeeds.
+template <typename Operation>
+int32_t FailureNumberOf(Operation&& operation) {
+  try {
+    operation();
+  } catch (const Failure& failure) {
+    return failure.Number;
+  }
+  return 0;
+}
+
+}  // namespace shuffler
