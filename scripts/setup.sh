@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # clang and its runtime libraries build the fuzz targets (libFuzzer, with
-# AddressSanitizer and UndefinedBehaviorSanitizer).
+# AddressSanitizer and UndefinedBehaviorSanitizer); zip and unzip make and
+# check the Windows release archive.
 packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
-          libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+          libgmock-dev clang libclang-rt-14-dev zip unzip)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi

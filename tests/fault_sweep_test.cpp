@@ -69,7 +69,7 @@ struct Call {
 
 std::string Show(const Call& call) {
   std::string text = OpName(call.op);
-  text += "(" + Narrow(call.subject);
+  text.append("(").append(Narrow(call.subject));
   if (!call.object.empty()) text += ", " + Narrow(call.object);
   text += ")";
   if (call.failed) {
@@ -234,7 +234,8 @@ class TraceChecker {
   const Call& Take(Op op, const Text* subject = nullptr,
                    const Text* object = nullptr) {
     std::string wanted = OpName(op);
-    if (subject != nullptr) wanted += "(" + Narrow(*subject) + ")";
+    if (subject != nullptr)
+      wanted.append("(").append(Narrow(*subject)).append(")");
     if (j_ >= t_.size()) Problem("the run ended where " + wanted + " was due");
     const Call& call = t_[j_];
     if (call.op != op || (subject != nullptr && call.subject != *subject) ||
@@ -506,7 +507,7 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
 
   std::string label = Narrow(variant.args) + " failing calls";
   for (int k : fail)
-    label += " " + std::to_string(k);
+    label.append(" ").append(std::to_string(k));
   SCOPED_TRACE(label);
 
   frmOne form(fake);

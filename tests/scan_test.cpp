@@ -79,7 +79,7 @@ TEST(Scan, TheCountStopsAt32767AndTheRunShufflesWhatWasCollected) {
   FakePlatform fake;
   std::vector<Text> names;
   for (int i = 0; i < 32768; ++i)
-    names.push_back(u"t" + DecimalText(i));
+    names.push_back(Text(u"t").append(DecimalText(i)));
   fake.AddMusic(names);
   fake.argument_text = u"/NOLAUNCH";
   frmOne form(fake);
