@@ -16,7 +16,7 @@
 # away (-ffile-prefix-map), the PE header gets no link time, and every
 # archive entry gets the commit's time, a fixed mode, owner and order.
 #
-# Everything is built under build/release/; only dist/ is kept.
+# Everything is built in a scratch folder under /tmp; only dist/ is kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 checkout=$(pwd)
@@ -41,13 +41,15 @@ commit=$(git rev-parse HEAD)
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit")
 export SOURCE_DATE_EPOCH
 
-work=$checkout/build/release
-rm -rf "$work" dist
+# Built in a scratch folder of its own: the compiler sees it as /shuffler,
+# whatever the folder's name (a path with spaces could not be mapped).
+work=$(mktemp -d /tmp/shuffler-release.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+rm -rf dist
 mkdir -p "$work/src" dist
 git archive --format=tar "$commit" | tar -x -C "$work/src"
 
-# The release's own settings. The compiler sees every path below $work as
-# below /shuffler, so no path of this machine reaches the programs.
+# The release's own settings.
 common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DSHUFFLER_BUILD_TESTS=OFF
         -DSHUFFLER_WERROR=ON "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$work=/shuffler")
 
