@@ -3,7 +3,8 @@
 #
 # The format check; the native build and its tests; the Windows cross build
 # with its tests under Wine; the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then the fuzz targets for a bounded time.
+# UndefinedBehaviorSanitizer; then the fuzz targets for a bounded time; last
+# the release archives (tests/release_test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,3 +36,13 @@ echo "== fuzz"
 start=$SECONDS
 scripts/fuzz.sh "${SHUFFLER_FUZZ_SECONDS:-20}"
 echo "== fuzz: $((SECONDS - start)) s"
+
+# The release, built twice from clean clones of the last commit and
+# compared, and its Windows program run under Wine (it needs the Windows
+# tools, so SHUFFLER_WINDOWS=0 leaves it out).
+if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
+  echo "== release"
+  start=$SECONDS
+  tests/release_test.sh
+  echo "== release: $((SECONDS - start)) s"
+fi

@@ -87,11 +87,11 @@ for text in README.txt LICENSE.txt; do
     fail "$text has a line that does not end with CR LF"
   fi
 done
-grep -q '^Installing\r$' "$game/README.txt" || fail "README.txt lacks Installing"
+grep -q $'^Installing\r$' "$game/README.txt" || fail "README.txt lacks Installing"
 if grep -q 'For developers\|scripts/' "$game/README.txt"; then
   fail "README.txt holds the developers' part"
 fi
-grep -q '^MIT License\r$' "$game/LICENSE.txt" || fail "LICENSE.txt is not MIT"
+grep -q $'^MIT License\r$' "$game/LICENSE.txt" || fail "LICENSE.txt is not MIT"
 LC_ALL=C grep -aPq "$(sed 's/./&\\x00/g' <<<"$version")" "$game/Shuffler.exe" \
   || fail "Shuffler.exe does not carry version $version"
 
@@ -141,7 +141,7 @@ for path in "$game"/mp3/*; do
   fi
 done
 [[ $seen -eq ${#bare[@]} ]] || fail "mp3 holds $seen entries, not ${#bare[@]}"
-renamed=$(grep -c '^Renamed ".*" to ".*"\r$' "$game/Shuffler.log" || true)
+renamed=$(grep -c $'^Renamed ".*" to ".*"\r$' "$game/Shuffler.log" || true)
 [[ "$renamed" -eq ${#bare[@]} ]] || fail "Shuffler.log holds $renamed renames"
 if grep -q '\*\*\*' "$game/Shuffler.log"; then
   fail "Shuffler.log reports failures: $(grep '\*\*\*' "$game/Shuffler.log")"
