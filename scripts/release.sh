@@ -25,6 +25,7 @@ export LC_ALL=C TZ=UTC
 umask 022
 unset ZIPOPT ZIP GZIP
 
+scripts/setup.sh
 for tool in git cmake ninja x86_64-w64-mingw32-g++-posix zip gzip tar \
             sha256sum; do
   command -v "$tool" >/dev/null || {
