@@ -28,10 +28,14 @@ using win32::ToWide;
 }
 
 // A listing that fails with one of these simply matches nothing: the
-// folder, or a folder on the way to it, is missing or is a file.
+// folder, or a folder on the way to it, is missing or is a file. A file
+// listed as a folder gives ERROR_DIRECTORY, or ERROR_INVALID_NAME for a
+// pattern in the extended form under Wine; a name no entry can have
+// matches nothing either.
 bool IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY;
+         error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY ||
+         error == ERROR_INVALID_NAME;
 }
 
 // The name after the last separator.
