@@ -183,8 +183,11 @@ def run_windows(wine_run, prefix, program, game, arguments):
     game_text = "Z:" + game.replace("/", "\\")
     boxes = []
     for line in result.stderr.decode("utf-8", "replace").split("\n"):
+        if "Call user32.MessageBoxW(" not in line:
+            continue
         match = MESSAGE_BOX_CALL.search(line)
         if not match:
+            boxes.append(("(unreadable trace line)", line, ""))
             continue
         text = wine_text(match.group(1), match.group(2))
         caption = wine_text(match.group(3), match.group(4))
