@@ -390,6 +390,8 @@ TEST(Win32SystemPathTest, EveryPathTakesTheExtendedFormWithItsNamesKept) {
   const Text extended = u"\\\\?\\C:\\Games\\a\\..\\b.";
   EXPECT_EQ(SystemPath(extended), ToWide(extended));
   EXPECT_EQ(SystemPath(u"\\\\.\\pipe\\x"), L"\\\\.\\pipe\\x");
+  // A network path without its share is left as it is.
+  EXPECT_EQ(SystemPath(u"\\\\server\\"), L"\\\\server\\");
   // The classic form stays for short paths where it is asked for.
   EXPECT_EQ(win32::ClassicPath(u"C:\\Games\\gta3.exe"), L"C:\\Games\\gta3.exe");
   EXPECT_EQ(win32::ClassicPath(u"C:\\Games" + deep),

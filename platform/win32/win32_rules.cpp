@@ -90,6 +90,10 @@ std::wstring FullPathOf(const std::wstring& path) {
 // folder cannot be found.
 std::wstring Qualified(const std::wstring& path) {
   if (RootLength(path) > 0) return path;
+  // A network path without its share names no folder.
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    return std::wstring();
+  }
   // Relative to the current folder of a drive ("X:name"), to the root of
   // the current drive ("\name"), or to the current folder.
   std::wstring anchor = L".";
