@@ -55,6 +55,12 @@ SCENARIOS = [
         "mp3/", "mp3/08-ends in a dot.", "mp3/ends in a space "]),
     ("the log of one rename", ["/DEBUG", "/NOLAUNCH"], [
         "mp3/", "mp3/07-Caf\u00e9.mp3"]),
+    ("a temp folder of the player's", ["/NOLAUNCH"], [
+        "mp3/", "mp3/Song.mp3", "mp3/temp/", "mp3/temp/parked.mp3"]),
+    ("a path longer than 260 characters", ["/NOLAUNCH"], [
+        "mp3/", "mp3/07-" + "x" * 240 + ".mp3", "mp3/Song.mp3"]),
+    ("a log that cannot be opened", ["/DEBUG", "/NOLAUNCH"], [
+        "mp3/", "mp3/Song.mp3", "Shuffler.log/"]),
     ("/LAUNCH missing.exe", ["/LAUNCH", "missing.exe"], [
         "mp3/", "mp3/Song.mp3"]),
     ("no options and no game", [], ["mp3/", "mp3/Song.mp3"]),
@@ -110,7 +116,7 @@ def folder_state(game):
 def log_lines(game, game_text, separator):
     """The log's lines, normalised; None when there is no log."""
     path = os.path.join(game, LOG_NAME)
-    if not os.path.exists(path):
+    if not os.path.isfile(path):
         return None
     with open(path, "rb") as file:
         text = file.read().decode("cp1252", "replace")
