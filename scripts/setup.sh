@@ -9,7 +9,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
           libgmock-dev clang libclang-rt-14-dev zip unzip)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64)
+  # python3 runs the parity suite (tests/parity) of the two programs.
+  packages+=(g++-mingw-w64-x86-64-posix wine64 python3)
 fi
 
 missing=()

@@ -3,8 +3,9 @@
 #
 # The format check; the native build and its tests; the Windows cross build
 # with its tests under Wine; the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then the fuzz targets for a bounded time; last
-# the release archives (tests/release_test.sh).
+# UndefinedBehaviorSanitizer; the parity of the Linux and Windows programs;
+# then the fuzz targets for a bounded time; last the release archives
+# (tests/release_test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +32,12 @@ for preset in "${presets[@]}"; do
     "build/$preset/Testing/Temporary/LastTest.log" || true
   echo "== $preset: $((SECONDS - start)) s"
 done
+
+# Both real programs, the same scenarios, the same boxes and folders.
+if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
+  echo "== parity"
+  scripts/parity.sh
+fi
 
 echo "== fuzz"
 start=$SECONDS

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine: wine-run.sh PREFIX PROGRAM [ARGS...]
 # PREFIX is the Wine prefix to use; the first run creates it. No display is
-# needed, and nothing is logged but the program's own output.
+# needed, and nothing is logged but the program's own output (unless
+# SHUFFLER_WINEDEBUG gives Wine's debug channels, e.g. "+relay").
 set -euo pipefail
 
 if [[ $# -lt 2 ]]; then
@@ -28,7 +29,7 @@ fi
 
 mkdir -p "$prefix"
 export WINEPREFIX=$(cd "$prefix" && pwd)
-export WINEDEBUG=-all
+export WINEDEBUG=${SHUFFLER_WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and asking for them slows the
 # prefix's creation down.
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -96,6 +96,12 @@ TEST_F(Win32PlatformTest, ListingSkipsHiddenAndSystemEntriesAndHonoursMask) {
             u"");
   EXPECT_EQ(platform_->ListNext(), u"");
   EXPECT_EQ(platform_->ListNext(), u"");
+  // Nor is a file where a folder should be.
+  for (const Text pattern :
+       {u"a.txt\\*.*", u"a.txt\\temp", u"a.txt\\temp\\*.*"}) {
+    EXPECT_EQ(platform_->ListFirst(In(pattern), ListMask::kWithFolders), u"")
+        << Narrow(pattern);
+  }
 }
 
 TEST_F(Win32PlatformTest, ListingIsRestartedByEachFirstAndEndsForGood) {
@@ -226,6 +232,39 @@ TEST_F(Win32PlatformTest, FoldersAreMadeAndRemovedWithTheUsualFailures) {
   EXPECT_FALSE(Exists(In(u"temp")));
   EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(In(u"temp")); }),
             kFileNotFound);
+
+  // A file where a folder should be: the path is not found.
+  WriteBytes(In(u"file"), "file");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->RemoveFolder(In(u"file")); }),
+            kPathNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { platform_->MakeFolder(In(u"file\\temp")); }),
+            kPathNotFound);
+  EXPECT_EQ(ReadBytes(In(u"file")), "file");
+}
+
+TEST_F(Win32PlatformTest, NamesEndingInADotOrASpaceAreUsedExactly) {
+  // Only the extended form can make them: Windows drops a trailing dot or
+  // space from a classic path.
+  const Text dotted = u"07-Track.";
+  const Text spaced = u"Tune ";
+  WriteBytes(u"\\\\?\\" + In(dotted), "dotted");
+  WriteBytes(u"\\\\?\\" + In(spaced), "spaced");
+  CreateFolder(In(u"temp"));
+  EXPECT_THAT(Sorted(ListAll(*platform_, In(u"*.*"), ListMask::kNormalFiles)),
+              ElementsAre(dotted, spaced));
+
+  platform_->RenameEntry(In(dotted), In(u"1-Track."));
+  platform_->RenameEntry(In(spaced), In(u"2-Tune "));
+  const auto mover = platform_->CreateFileMover();
+  for (const Text name : {u"1-Track.", u"2-Tune "}) {
+    mover->MoveFile(In(name), In(u"temp\\"));
+    EXPECT_THAT(EntriesOf(In(u"temp")), ElementsAre(name));
+    mover->MoveFile(In(u"temp\\" + name), In(u""));
+  }
+  platform_->RemoveFolder(In(u"temp"));
+  EXPECT_THAT(EntriesOf(temp_.path()), ElementsAre(u"1-Track.", u"2-Tune "));
+  EXPECT_EQ(ReadBytes(u"\\\\?\\" + In(u"1-Track.")), "dotted");
+  EXPECT_EQ(ReadBytes(u"\\\\?\\" + In(u"2-Tune ")), "spaced");
 }
 
 TEST_F(Win32PlatformTest, LogHoldsAnsiLinesEndedByCarriageReturnLineFeed) {
@@ -266,25 +305,17 @@ TEST_F(Win32PlatformTest, LogHoldsAnsiLinesEndedByCarriageReturnLineFeed) {
       kPathNotFound);
 }
 
-TEST_F(Win32PlatformTest, LogIsWrittenInLargeBlocksAndCompletedOnClose) {
+TEST_F(Win32PlatformTest, EachLogLineReachesTheFileAtOnce) {
   const Text log = In(u"Shuffler.log");
-  const std::string line(98, 'x');  // 100 bytes with the line end
   platform_->OpenLog(log);
-  platform_->WriteLogLine(Widen(line));
-  EXPECT_EQ(ReadBytes(log), "");  // still in memory
-
-  for (int i = 1; i < 700; ++i)
-    platform_->WriteLogLine(Widen(line));
-  // 70 000 bytes so far: one block of at least 64 KiB is on disk.
-  const std::optional<std::string> early = ReadBytes(log);
-  ASSERT_TRUE(early.has_value());
-  EXPECT_GE(early->size(), 64u * 1024u);
-  EXPECT_LT(early->size(), 70000u);
-
-  platform_->CloseLog();
   std::string expected;
-  for (int i = 0; i < 700; ++i)
+  for (int i = 0; i < 3; ++i) {
+    const std::string line = "line " + std::to_string(i);
+    platform_->WriteLogLine(Widen(line));
     expected += line + "\r\n";
+    EXPECT_EQ(ReadBytes(log), expected);
+  }
+  platform_->CloseLog();
   EXPECT_EQ(ReadBytes(log), expected);
 }
 
@@ -322,20 +353,49 @@ TEST_F(Win32PlatformTest, ProgramFolderIsTheFolderOfTheRunningProgram) {
   EXPECT_TRUE(Exists(folder + u"\\shuffler_tests.exe"));
 }
 
-TEST(Win32SystemPathTest, LongPathsTakeTheExtendedForm) {
+TEST(Win32SystemPathTest, EveryPathTakesTheExtendedFormWithItsNamesKept) {
   using win32::SystemPath;
+  using win32::ToWide;
   const Text name(120, u'n');
   const Text deep = u"\\" + name + u"\\" + name + u"\\" + name;
-  EXPECT_EQ(SystemPath(u"C:\\Games\\mp3\\*.*"), L"C:\\Games\\mp3\\*.*");
+  EXPECT_EQ(SystemPath(u"C:\\Games\\mp3\\*.*"), L"\\\\?\\C:\\Games\\mp3\\*.*");
   EXPECT_EQ(SystemPath(u"C:\\Games" + deep),
-            win32::ToWide(u"\\\\?\\C:\\Games" + deep));
+            ToWide(u"\\\\?\\C:\\Games" + deep));
   EXPECT_EQ(SystemPath(u"\\\\server\\share" + deep),
-            win32::ToWide(u"\\\\?\\UNC\\server\\share" + deep));
-  // The extended form is taken literally, so the path is normalised first.
+            ToWide(u"\\\\?\\UNC\\server\\share" + deep));
+  EXPECT_EQ(SystemPath(u"//server/share/a"), L"\\\\?\\UNC\\server\\share\\a");
+  // Names ending in a dot or a space are kept exactly.
+  EXPECT_EQ(SystemPath(u"C:\\Games\\mp3\\Song."),
+            L"\\\\?\\C:\\Games\\mp3\\Song.");
+  EXPECT_EQ(SystemPath(u"C:\\Games.\\mp3\\Tune "),
+            L"\\\\?\\C:\\Games.\\mp3\\Tune ");
+  // "." and ".." and "/" are resolved, since the extended form would take
+  // them literally; ".." never climbs above the root.
   EXPECT_EQ(SystemPath(u"C:\\Games\\x\\..\\y/." + deep),
-            win32::ToWide(u"C:\\Games\\y" + deep).insert(0, L"\\\\?\\"));
-  const Text extended = u"\\\\?\\C:\\Games" + deep;
-  EXPECT_EQ(SystemPath(extended), win32::ToWide(extended));
+            ToWide(u"\\\\?\\C:\\Games\\y" + deep));
+  EXPECT_EQ(SystemPath(u"C:\\..\\..\\a"), L"\\\\?\\C:\\a");
+  EXPECT_EQ(SystemPath(u"\\\\server\\share\\..\\a"),
+            L"\\\\?\\UNC\\server\\share\\a");
+  EXPECT_EQ(SystemPath(u"C:\\"), L"\\\\?\\C:\\");
+  EXPECT_EQ(SystemPath(u"C:\\Games\\mp3\\temp\\"),
+            L"\\\\?\\C:\\Games\\mp3\\temp\\");
+  // A relative path is taken from the current folder.
+  const Text current = win32_testing::FullPath(u".");
+  ASSERT_FALSE(current.empty());
+  const Text base = current.back() == u'\\' ? current : current + u"\\";
+  EXPECT_EQ(SystemPath(u"mp3\\Song."),
+            ToWide(u"\\\\?\\" + base + u"mp3\\Song."));
+  EXPECT_EQ(SystemPath(u".\\mp3\\..\\x "), ToWide(u"\\\\?\\" + base + u"x "));
+  // Device forms pass through.
+  const Text extended = u"\\\\?\\C:\\Games\\a\\..\\b.";
+  EXPECT_EQ(SystemPath(extended), ToWide(extended));
+  EXPECT_EQ(SystemPath(u"\\\\.\\pipe\\x"), L"\\\\.\\pipe\\x");
+  // A network path without its share is left as it is.
+  EXPECT_EQ(SystemPath(u"\\\\server\\"), L"\\\\server\\");
+  // The classic form stays for short paths where it is asked for.
+  EXPECT_EQ(win32::ClassicPath(u"C:\\Games\\gta3.exe"), L"C:\\Games\\gta3.exe");
+  EXPECT_EQ(win32::ClassicPath(u"C:\\Games" + deep),
+            ToWide(u"\\\\?\\C:\\Games" + deep));
 }
 
 TEST_F(Win32PlatformTest, PathsBeyondTheClassicLimitWork) {

@@ -34,8 +34,9 @@ Text Widen(const std::string& text) {
   return Text(text.begin(), text.end());
 }
 
-// The music a sample game folder starts with: names and distinct contents.
-// Every name is shuffled; the hidden file and the report are left alone.
+// The music a sample game folder starts with: names and distinct contents
+// (written through the extended form, as every path is). Every name is
+// shuffled; the hidden file and the report are left alone.
 const std::map<Text, std::string>& Music() {
   static const auto* music = new std::map<Text, std::string>{
       {u"01-first.mp3", "content of the first"},
@@ -44,6 +45,9 @@ const std::map<Text, std::string>& Music() {
       {u"7-fourth.ogg", "content of the fourth"},
       {u"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.mp3", "greek"},
       {u"03-" + Text(100, u'l') + u".mp3", "content of the long one"},
+      // Names Windows cannot make through a classic path.
+      {u"08-ends in a dot.", "content of the dotted one"},
+      {u"ends in a space ", "content of the spaced one"},
   };
   return *music;
 }

@@ -30,8 +30,6 @@ using posix::FailureNumberFor;
 using posix::PathBytes;
 using posix::PathRole;
 
-constexpr size_t kLogFlushSize = 64 * 1024;
-
 [[noreturn]] void RaiseError(int error, PathRole role) {
   Raise(FailureNumberFor(error, role));
 }
@@ -326,16 +324,16 @@ class PosixPlatform : public Platform {
     log_fd_ =
         open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (log_fd_ < 0) RaiseError(errno, PathRole::kTarget);
-    log_buffer_.clear();
   }
 
+  // Each line is written as it comes, so that it is in the file before the
+  // next change to the music folder, and a run that is killed or fails to
+  // write later keeps every line written before.
   void WriteLogLine(const Text& line) override {
     if (log_fd_ < 0) Raise(kBadFileNameOrNumber);
-    log_buffer_ += EncodeWindows1252(line);
-    log_buffer_ += "\r\n";
-    if (log_buffer_.size() >= kLogFlushSize) {
-      if (!FlushLog()) Raise(kPathFileAccessError);
-    }
+    log_line_ = EncodeWindows1252(line);
+    log_line_ += "\r\n";
+    if (!WriteAll(log_fd_, log_line_)) Raise(kPathFileAccessError);
   }
 
   void CloseLog() override {
@@ -453,21 +451,12 @@ class PosixPlatform : public Platform {
     listing_ = Listing::kNone;
   }
 
-  // Writes the buffered log lines; false when writing fails, the lines are
-  // dropped then.
-  bool FlushLog() {
-    const bool written = WriteAll(log_fd_, log_buffer_);
-    log_buffer_.clear();
-    return written;
-  }
-
-  // Flushes and closes the log; false when either failed.
+  // Closes the log; false when closing failed.
   bool CloseLogQuietly() {
     if (log_fd_ < 0) return true;
-    const bool flushed = FlushLog();
     const bool closed = close(log_fd_) == 0;
     log_fd_ = -1;
-    return flushed && closed;
+    return closed;
   }
 
   std::string argv0_;
@@ -484,7 +473,7 @@ class PosixPlatform : public Platform {
   ListMask list_mask_ = ListMask::kNormalFiles;
 
   int log_fd_ = -1;
-  std::string log_buffer_;
+  std::string log_line_;  // the line being written
 };
 
 }  // namespace

@@ -8,9 +8,11 @@ add_library(shuffler_system STATIC
   ${CMAKE_CURRENT_LIST_DIR}/win32_rules.cpp
 )
 target_link_libraries(shuffler_system PUBLIC shuffler_core)
+# Windows 7 SP1 is the oldest Windows Shuffler runs on: the headers offer
+# nothing newer, and testing/check_executable.sh checks every import.
+set(shuffler_windows_version _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_compile_definitions(shuffler_system PRIVATE
-  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-  _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX ${shuffler_windows_version})
 
 # The version in the forms the resources need, missing parts as 0.
 set(shuffler_version_parts)
@@ -39,7 +41,10 @@ function(shuffler_configure_program target)
     PROPERTIES OBJECT_DEPENDS ${SHUFFLER_MANIFEST})
   # The Windows entry point replaces the portable main().
   target_compile_definitions(${target} PRIVATE SHUFFLER_PLATFORM_ENTRY
-    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX ${shuffler_windows_version})
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
-  target_link_options(${target} PRIVATE -municode -static)
+  # The headers name Windows 7 (6.1) as the version the program needs.
+  target_link_options(${target} PRIVATE -municode -static
+    -Wl,--major-os-version,6,--minor-os-version,1
+    -Wl,--major-subsystem-version,6,--minor-subsystem-version,1)
 endfunction()

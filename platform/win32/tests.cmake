@@ -2,7 +2,7 @@
 # that reach the system directly, the stand-in game that launch tests start,
 # and a check of Shuffler.exe itself that runs on the build host.
 set(shuffler_windows_definitions
-  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX ${shuffler_windows_version})
 
 add_library(shuffler_win32_testing STATIC
   ${CMAKE_CURRENT_LIST_DIR}/testing/win32_testing.cpp)

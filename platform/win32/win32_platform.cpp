@@ -27,9 +27,15 @@ using win32::ToWide;
   Raise(FailureNumberOf(GetLastError(), operation));
 }
 
+// A listing that fails with one of these simply matches nothing: the
+// folder, or a folder on the way to it, is missing or is a file. A file
+// listed as a folder gives ERROR_DIRECTORY, or ERROR_INVALID_NAME for a
+// pattern in the extended form under Wine; a name no entry can have
+// matches nothing either.
 bool IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_NO_MORE_FILES;
+         error == ERROR_NO_MORE_FILES || error == ERROR_DIRECTORY ||
+         error == ERROR_INVALID_NAME;
 }
 
 // The name after the last separator.
@@ -119,19 +125,16 @@ class Win32FileMover final : public FileMover {
   }
 };
 
-// The log: lines in the system's ANSI code page, written in large blocks.
+// The log: lines in the system's ANSI code page, each written to the file
+// as it comes, so that it is there before the next change to the music
+// folder, and a run that is killed or fails to write later keeps every
+// line written before.
 class Log {
  public:
   Log() = default;
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
-  ~Log() {
-    try {
-      Close();
-    } catch (const Failure&) {
-      // Nothing to report to at this point.
-    }
-  }
+  ~Log() { Close(); }
 
   void Open(const Text& path) {
     Close();
@@ -143,26 +146,19 @@ class Log {
 
   void WriteLine(const Text& line) {
     if (file_ == INVALID_HANDLE_VALUE) Raise(kBadFileNameOrNumber);
+    line_.clear();
     AppendAnsi(line);
-    buffer_ += "\r\n";
-    if (buffer_.size() >= kFlushSize) Flush();
+    line_ += "\r\n";
+    if (!WriteAll(file_, line_)) RaiseLastError();
   }
 
   void Close() {
     if (file_ == INVALID_HANDLE_VALUE) return;
-    const HANDLE file = file_;
+    CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
-    std::string pending;
-    pending.swap(buffer_);
-    const bool written = WriteAll(file, pending);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    if (!written) Raise(FailureNumberOf(error));
   }
 
  private:
-  static constexpr size_t kFlushSize = 64 * 1024;
-
   // Appends `line` in the ANSI code page, "?" for every character the code
   // page lacks (a surrogate pair is one character) and no best-fit
   // look-alikes. A system whose ANSI code page is UTF-8 lacks nothing.
@@ -188,20 +184,14 @@ class Log {
     const int size = WideCharToMultiByte(CP_ACP, flags, wide.data(), length,
                                          nullptr, 0, fallback, nullptr);
     if (size <= 0) RaiseLastError();
-    const size_t start = buffer_.size();
-    buffer_.resize(start + size);
+    const size_t start = line_.size();
+    line_.resize(start + size);
     if (WideCharToMultiByte(CP_ACP, flags, wide.data(), length,
-                            buffer_.data() + start, size, fallback,
+                            line_.data() + start, size, fallback,
                             nullptr) != size) {
-      buffer_.resize(start);
+      line_.resize(start);
       RaiseLastError();
     }
-  }
-
-  void Flush() {
-    std::string pending;
-    pending.swap(buffer_);
-    if (!WriteAll(file_, pending)) RaiseLastError();
   }
 
   static bool WriteAll(HANDLE file, const std::string& bytes) {
@@ -222,7 +212,7 @@ class Log {
   }
 
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  std::string buffer_;
+  std::string line_;  // the line being written; kept for its storage
 };
 
 class Win32Platform final : public Platform {
@@ -329,7 +319,7 @@ class Win32Platform final : public Platform {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     FILETIME now;
-    GetSystemTimePreciseAsFileTime(&now);
+    GetSystemTimeAsFileTime(&now);
     const uint64_t time =
         (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     constexpr uint64_t kGolden = 0x9e3779b97f4a7c15ULL;

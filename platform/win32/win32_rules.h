@@ -23,12 +23,20 @@ Text FromWide(std::wstring_view text);
 /// with a quote runs to the next quote, any other to the first space or tab.
 Text ArgumentTextOf(TextView command_line);
 
-/// `path` as the Windows API should receive it. A path too long for the
-/// classic limit becomes the extended form ("\\?\C:\..." or
-/// "\\?\UNC\server\share\..."), made absolute and normalised first the way
-/// Windows treats shorter paths; shorter paths and paths already in a
-/// device form pass through unchanged.
+/// `path` as the Windows API should receive it: always the extended form
+/// ("\\?\C:\..." or "\\?\UNC\server\share\..."), which Windows takes
+/// literally, so that a name ending in a dot or a space, or a path longer
+/// than the classic limit, names exactly the entry it spells. A relative
+/// path is made absolute against the current folder first; "." and ".."
+/// are resolved and "/" is read as a separator, as Windows does for
+/// classic paths, but the names themselves are kept as they are. Paths
+/// already in a device form pass through unchanged.
 std::wstring SystemPath(TextView path);
+
+/// `path` in the classic form when it fits the classic limit, else as
+/// SystemPath gives it. For what a started program sees of its own path:
+/// old programs may not expect the extended form there.
+std::wstring ClassicPath(TextView path);
 
 /// What a failed call was doing, where that changes the failure reported.
 enum class Operation {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks the built Shuffler.exe on the build host:
 #   check_executable.sh OBJDUMP Shuffler.exe
-# It must be a GUI program (no console), import only DLLs that come with
-# Windows (nothing from the compiler's runtime), and carry the application
-# manifest and the version resource.
+# It must be a GUI program (no console) that Windows 7 SP1 can load: its
+# headers ask for no newer Windows, and it imports only functions listed in
+# windows7_imports.txt (next to this script), from DLLs that come with
+# Windows (nothing from the compiler's runtime). It must carry the
+# application manifest and the version resource.
 set -euo pipefail
 
 objdump=$1
@@ -19,6 +21,17 @@ headers=$("$objdump" -p "$exe")
 grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]+\(Windows GUI\)' <<<"$headers" \
   || fail "subsystem is not Windows GUI (2)"
 
+# Windows refuses a program whose headers ask for a newer version than its
+# own: 6.1 is Windows 7.
+for field in OSystem Subsystem; do
+  major=$(sed -n "s/^Major${field}Version[[:space:]]*//p" <<<"$headers")
+  minor=$(sed -n "s/^Minor${field}Version[[:space:]]*//p" <<<"$headers")
+  if [[ -z "$major" || -z "$minor" ]] ||
+     (( major > 6 || (major == 6 && minor > 1) )); then
+    fail "${field} version ${major:-?}.${minor:-?} is newer than 6.1 (Windows 7)"
+  fi
+done
+
 dlls=$(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$headers")
 [[ -n "$dlls" ]] || fail "no imported DLLs found"
 while read -r dll; do
@@ -33,6 +46,30 @@ while read -r dll; do
       fail "imports $dll, which Windows does not provide" ;;
   esac
 done <<<"$dlls"
+
+# Every imported function must be one that Windows 7 SP1 has. An import
+# by ordinal alone cannot be checked, so it fails too.
+allowed_file=$(dirname "$0")/windows7_imports.txt
+allowed=$(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$allowed_file" |
+  awk '{ print tolower($1), $2 }')
+imports=$(awk '
+  /DLL Name:/ { dll = tolower($3); next }
+  dll != "" && /^\t[0-9a-f]+\t +[0-9]+/ { print dll, ($3 == "" ? "#" $2 : $3); next }
+  /^[[:space:]]*$/ { next }
+  !/vma:/ { dll = "" }' <<<"$headers")
+[[ -n "$imports" ]] || fail "no imported functions found"
+count=0
+unknown=0
+while read -r dll function; do
+  [[ -z "$dll" ]] && continue
+  count=$((count + 1))
+  if ! grep -qxF "$dll $function" <<<"$allowed"; then
+    fail "imports $dll $function, not known to be in Windows 7 SP1" \
+         "(not in $(basename "$allowed_file"))"
+    unknown=$((unknown + 1))
+  fi
+done <<<"$imports"
+echo "imports $count functions, $unknown of them not known in Windows 7 SP1"
 
 # Resource types: 0x10 is the version, 0x18 the manifest.
 resources=$(sed -n '/^The .rsrc Resource Directory section:/,$p' <<<"$headers")
@@ -57,4 +94,5 @@ if [[ $failures -gt 0 ]]; then
   echo "$exe: $failures check(s) failed" >&2
   exit 1
 fi
-echo "$exe: GUI program, system DLLs only, manifest and version present"
+echo "$exe: GUI program for Windows 7 SP1 and later, system DLLs only," \
+     "manifest and version present"
