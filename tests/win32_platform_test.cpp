@@ -404,19 +404,19 @@ TEST_F(Win32PlatformTest, StartRunsExactlyTheProgramMaximisedWithoutWaiting) {
   win32_testing::CopyFileTo(stand_in, game);
   win32_testing::CopyFileTo(stand_in, In(u"My.exe"));
 
-  platform_->StartMaximized(game);
+  platform_->StartMaximized(game, u"");
   ASSERT_TRUE(
       win32_testing::WaitForFile(game_folder + u"\\started.txt", 20000));
   EXPECT_EQ(ReadBytes(game_folder + u"\\started.txt"),
             "show=3\r\nflags=1\r\ncommand=\"" + Narrow(game) + "\"\r\n");
   EXPECT_FALSE(Exists(In(u"started.txt")));
 
-  EXPECT_EQ(
-      FailureNumberOf([&] { platform_->StartMaximized(In(u"gta-vc.exe")); }),
-      kFileNotFound);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->StartMaximized(In(u"gta-vc.exe"), u""); }),
+            kFileNotFound);
   WriteBytes(In(u"text.exe"), "not a program");
   EXPECT_EQ(
-      FailureNumberOf([&] { platform_->StartMaximized(In(u"text.exe")); }),
+      FailureNumberOf([&] { platform_->StartMaximized(In(u"text.exe"), u""); }),
       kInvalidArgument);
 }
 
