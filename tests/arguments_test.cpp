@@ -22,7 +22,8 @@ TEST(SplitArguments, FollowsWindowsRulesForBlanksQuotesAndBackslashes) {
       {u"\"\" \"\"", {u"", u""}},
       {u"\"unclosed  quote", {u"unclosed  quote"}},
       // Backslashes count only before a quote.
-      {u"C:\\Games\\ \\\\server\\share", {u"C:\\Games\\", u"\\\\server\\share"}},
+      {u"C:\\Games\\ \\\\server\\share",
+       {u"C:\\Games\\", u"\\\\server\\share"}},
       {u"a\\\"b", {u"a\"b"}},
       {u"a\\\\\"b c\"", {u"a\\b c"}},
       {u"a\\\\\\\"b", {u"a\\\"b"}},
