@@ -78,8 +78,8 @@ unsigned long CreateMaximizedProcess(const ProgramStart& start) {
 
 unsigned long OpenMaximizedThroughShell(const ProgramStart& start) {
   // The shell may hand the start to extensions that need COM.
-  const HRESULT com =
-      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const HRESULT com = CoInitializeEx(
+      nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   SHELLEXECUTEINFOW info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
