@@ -55,8 +55,9 @@ struct LaunchTarget {
   int64_t LaunchPos = 0;  ///< position of "/LAUNCH", 0 when absent
   int64_t StartPos = 0;   ///< first character of the name after it
   int64_t EndPos = 0;     ///< just after that name
-  Text ExeName;           ///< the program, relative to the program's folder, or
-                 ///< when no such file exists, a program and its arguments
+  /// The program, relative to the program's folder; when that is no file,
+  /// read as a program and its arguments.
+  Text ExeName;
   bool NoLaunch = false;  ///< start nothing
 };
 
