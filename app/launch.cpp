@@ -161,12 +161,16 @@ bool HasExtension(TextView path) {
 // True when a listing shows a normal file at `path`. This is only a look:
 // a listing that fails counts as finding nothing, and a name with
 // wildcards is never looked for, since the listing would read it as a
-// pattern.
+// pattern. Windows listings also read "<", ">" and a double quote as
+// wildcards; no Windows name holds them.
 bool IsListedFile(Platform& platform, const Text& path) {
   const size_t cut = path.rfind(platform.Separator());
   const TextView name =
       cut == Text::npos ? TextView(path) : TextView(path).substr(cut + 1);
-  if (name.empty() || HasWildcards(name)) return false;
+  if (name.empty() || HasWildcards(name) ||
+      name.find_first_of(u"<>\"") != TextView::npos) {
+    return false;
+  }
   try {
     return !platform.ListFirst(path, ListMask::kNormalFiles).empty();
   } catch (const Failure&) {

@@ -204,10 +204,11 @@ TEST_F(Win32ProgramTest, ALaunchNameThatIsNoFileIsAProgramAndItsArguments) {
 
   // The program in a sub-folder starts there, with the rest as its
   // arguments.
-  RunShuffler(u"/LAUNCH \"bin\\game.exe -nointro  -level 2\"");
-  ExpectStarted(game_ + u"\\bin\\started.txt",
-                "\"" + game + "\\bin\\game.exe\" -nointro  -level 2",
-                game + "\\bin", game + "\\bin\\game.exe");
+  RunShuffler(u"/LAUNCH \"bin\\game.exe -nointro  -connect 10.0.0.1:27015|x\"");
+  ExpectStarted(
+      game_ + u"\\bin\\started.txt",
+      "\"" + game + "\\bin\\game.exe\" -nointro  -connect 10.0.0.1:27015|x",
+      game + "\\bin", game + "\\bin\\game.exe");
 
   // A program named without its extension.
   RunShuffler(u"/LAUNCH gta3");
