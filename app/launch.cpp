@@ -1,6 +1,9 @@
 // Choosing the program to start when the shuffle is done, and starting it.
+#include <vector>
+
 #include "app/startup_steps.h"
 #include "app/text.h"
+#include "platform/names.h"
 
 namespace shuffler {
 
@@ -103,14 +106,110 @@ void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
           kSetNoLaunch, [&t] { t.NoLaunch = true; }, kTestDebug);
 }
 
+namespace {
+
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t';
+}
+
+// One way of reading the launch name as a program and its arguments.
+struct Reading {
+  Text program;    // relative to the program's folder
+  Text arguments;  // as typed, without the blanks that lead them
+};
+
+Text AfterBlanks(TextView text) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
+  return Text(text.substr(i));
+}
+
+// The readings of `name` as a command line is read, in the order they are
+// tried: a name that opens with a double quote names the program up to the
+// next one; any other is cut before each run of blanks in turn, shortest
+// program first, and finally taken whole.
+std::vector<Reading> ReadingsOf(TextView name) {
+  std::vector<Reading> readings;
+  if (!name.empty() && name[0] == u'"') {
+    const size_t closing = name.find(u'"', 1);
+    if (closing == TextView::npos) {
+      readings.push_back({Text(name.substr(1)), Text()});
+    } else {
+      readings.push_back({Text(name.substr(1, closing - 1)),
+                          AfterBlanks(name.substr(closing + 1))});
+    }
+    return readings;
+  }
+  for (size_t i = 1; i < name.size(); ++i) {
+    if (IsBlank(name[i]) && !IsBlank(name[i - 1])) {
+      readings.push_back(
+          {Text(name.substr(0, i)), AfterBlanks(name.substr(i))});
+    }
+  }
+  readings.push_back({Text(name), Text()});
+  return readings;
+}
+
+// True when the last part of `path` has an extension.
+bool HasExtension(TextView path) {
+  const size_t cut = path.find_last_of(u"\\/");
+  const TextView name = cut == TextView::npos ? path : path.substr(cut + 1);
+  return name.find(u'.') != TextView::npos;
+}
+
+// True when a listing shows a normal file at `path`. This is only a look:
+// a listing that fails counts as finding nothing, and a name with
+// wildcards is never looked for, since the listing would read it as a
+// pattern. Windows listings also read "<", ">" and a double quote as
+// wildcards; no Windows name holds them.
+bool IsListedFile(Platform& platform, const Text& path) {
+  const size_t cut = path.rfind(platform.Separator());
+  const TextView name =
+      cut == Text::npos ? TextView(path) : TextView(path).substr(cut + 1);
+  if (name.empty() || HasWildcards(name) ||
+      name.find_first_of(u"<>\"") != TextView::npos) {
+    return false;
+  }
+  try {
+    return !platform.ListFirst(path, ListMask::kNormalFiles).empty();
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
+// Starts the launch name, relative to `folder`. A name that is a file there
+// is started exactly as it is. Otherwise the name is read as a command line,
+// a program and its arguments, the way a shortcut's target is, but with the
+// program always inside `folder` and given the system's program extension
+// when it has none. When no reading names a file either, the name is
+// started as it is, so that its failure is the one reported.
+void StartLaunchName(Platform& platform, const Text& folder, const Text& name) {
+  const Text exact = folder + platform.Separator() + name;
+  if (!IsListedFile(platform, exact)) {
+    for (const Reading& reading : ReadingsOf(name)) {
+      if (reading.program.empty()) continue;
+      Text program = folder + platform.Separator() + reading.program;
+      if (!HasExtension(reading.program)) {
+        program += platform.ProgramExtension();
+      }
+      if (program != exact && IsListedFile(platform, program)) {
+        platform.StartMaximized(program, reading.arguments);
+        return;
+      }
+    }
+  }
+  platform.StartMaximized(exact, Text());
+}
+
+}  // namespace
+
 void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
                    const LaunchTarget& target) {
-  // The name is always taken relative to the program's folder, and exactly
-  // that path is started, spaces and all.
+  // The name is always taken relative to the program's folder.
   steps.Do(kLaunch, [&platform, &form, &target] {
     if (!target.NoLaunch) {
-      platform.StartMaximized(form.AppFolder + platform.Separator() +
-                              target.ExeName);
+      StartLaunchName(platform, form.AppFolder, target.ExeName);
     }
   });
 }

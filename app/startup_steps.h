@@ -55,7 +55,9 @@ struct LaunchTarget {
   int64_t LaunchPos = 0;  ///< position of "/LAUNCH", 0 when absent
   int64_t StartPos = 0;   ///< first character of the name after it
   int64_t EndPos = 0;     ///< just after that name
-  Text ExeName;           ///< the program, relative to the program's folder
+  /// The program, relative to the program's folder; when that is no file,
+  /// read as a program and its arguments.
+  Text ExeName;
   bool NoLaunch = false;  ///< start nothing
 };
 
@@ -64,7 +66,8 @@ struct LaunchTarget {
 void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
                           const frmOne& form, LaunchTarget& target);
 
-/// Adds `kLaunch`, which starts the chosen program unless `NoLaunch`.
+/// Adds `kLaunch`, which starts the chosen program in its own folder unless
+/// `NoLaunch`.
 void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
                    const LaunchTarget& target);
 

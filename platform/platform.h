@@ -108,10 +108,16 @@ class Platform {
   /// Closes the log; does nothing when it is not open.
   virtual void CloseLog() = 0;
 
-  /// Starts `program` with its main window maximised and returns at once,
-  /// without waiting for it. Exactly `program` is started, never a shorter
-  /// prefix of it.
-  virtual void StartMaximized(const Text& program) = 0;
+  /// Starts `program` with its main window maximised, in the folder that
+  /// holds it, and returns at once, without waiting for it. Exactly
+  /// `program` is started, never a shorter prefix of it. `arguments` is
+  /// the text that follows the program's name on its command line; where
+  /// programs take a list of arguments, it is split as Windows splits a
+  /// command line.
+  virtual void StartMaximized(const Text& program, const Text& arguments) = 0;
+  /// What a program's name is given when it has no extension of its own
+  /// (".exe" on Windows); empty where programs need none.
+  virtual TextView ProgramExtension() const = 0;
 
   /// Shows a modal box with the critical-stop icon and one OK button and
   /// returns when it is closed. An empty `caption` means the program's

@@ -317,7 +317,7 @@ void FakePlatform::CloseLog() {
   log_open_ = false;
 }
 
-void FakePlatform::StartMaximized(const Text& program) {
+void FakePlatform::StartMaximized(const Text& program, const Text& arguments) {
   Enter(Op::kStartMaximized);
   const Text folder = ParentOf(program);
   const Text name = NameOf(program);
@@ -331,6 +331,7 @@ void FakePlatform::StartMaximized(const Text& program) {
   }
   if (!found) Raise(kFileNotFound);
   started.push_back(program);
+  started_arguments.push_back(arguments);
 }
 
 void FakePlatform::ShowStopBox(const Text& prompt, const Text& caption) {

@@ -90,7 +90,8 @@ class FakePlatform : public Platform {
   std::vector<Box> boxes;
   std::vector<Text> log_lines;  ///< every line written since the last open
   std::vector<Text> started;    ///< programs started, as given
-  std::vector<Op> calls;        ///< every operation that could fail, in order
+  std::vector<Text> started_arguments;  ///< the arguments of each start
+  std::vector<Op> calls;  ///< every operation that could fail, in order
   int messages_processed = 0;
   bool ended = false;
   int CallsOf(Op op) const;
@@ -111,7 +112,9 @@ class FakePlatform : public Platform {
   void OpenLog(const Text& path) override;
   void WriteLogLine(const Text& line) override;
   void CloseLog() override;
-  void StartMaximized(const Text& program) override;
+  void StartMaximized(const Text& program, const Text& arguments) override;
+  /// The fake's programs are named as on Windows.
+  TextView ProgramExtension() const override { return u".exe"; }
   void ShowStopBox(const Text& prompt, const Text& caption) override;
   float NextRandom() override;
   void ProcessMessages() override { ++messages_processed; }

@@ -163,9 +163,9 @@ class TracingPlatform : public FakePlatform {
   void CloseLog() override {
     Traced(Op::kCloseLog, {}, {}, [&] { FakePlatform::CloseLog(); });
   }
-  void StartMaximized(const Text& program) override {
-    Traced(Op::kStartMaximized, program, {},
-           [&] { FakePlatform::StartMaximized(program); });
+  void StartMaximized(const Text& program, const Text& arguments) override {
+    Traced(Op::kStartMaximized, program, arguments,
+           [&] { FakePlatform::StartMaximized(program, arguments); });
   }
   void ShowStopBox(const Text& prompt, const Text& caption) override {
     Traced(Op::kShowStopBox, prompt, caption,
@@ -438,6 +438,13 @@ class TraceChecker {
       if (call.op == Op::kListFirst && call.subject == kMusicPattern) {
         ++music_listings;
       }
+      if (call.failed && IsLookBeforeStart(j_ - 1)) {
+        // The launch only looks for the program to start: a look that
+        // fails finds nothing, and the start reports what is wrong.
+        ++handled_;
+        Count(&call, "a failed look for the program to start is passed over");
+        continue;
+      }
       if (call.failed) {
         read_failed = read_failed || call.op == Op::kArgumentText;
         if (music_listings == 1 &&
@@ -447,6 +454,15 @@ class TraceChecker {
         StartupBox(call.number, &call);
       }
     }
+  }
+
+  // True when call `i` is a listing that only other listings separate from
+  // the start of a program.
+  bool IsLookBeforeStart(size_t i) const {
+    if (t_[i].op != Op::kListFirst) return false;
+    while (++i < t_.size() && t_[i].op == Op::kListFirst) {
+    }
+    return i < t_.size() && t_[i].op == Op::kStartMaximized;
   }
 
   const std::vector<Call>& t_;

@@ -16,6 +16,7 @@ struct Case {
   std::vector<int32_t> boxes;
   bool debug = false;
   bool denum = false;
+  Text arguments = {};  ///< given to the program started
 };
 
 TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
@@ -52,12 +53,48 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       {u"/LAUNCH C:\\Games\\x.exe", kNoGame, u"", {kFileNotFound}},
       {u"/LAUNCH missing.exe", kBothGames, u"", {kFileNotFound}},
       {u"/LAUNCH mp3", kNoGame, u"", {kPathFileAccessError}},
+      // A name that is no file is read as a program and its arguments: the
+      // shortest program that is a file, ".exe" added to a name without an
+      // extension, the rest as typed; a quote opens a program's name.
+      {u"/LAUNCH \"gta-vc.exe -nointro\"",
+       kBothGames,
+       u"gta-vc.exe",
+       {},
+       false,
+       false,
+       u"-nointro"},
+      {u"/LAUNCH gta3", kFirstGame, u"gta3.exe", {}},
+      {u"/LAUNCH \"bin\\game.exe  -x \\\"",
+       kNoGame,
+       u"bin\\game.exe",
+       {},
+       false,
+       false,
+       u"-x \\"},
+      {u"/LAUNCH \"My Game.exe -w\"",
+       kNoGame,
+       u"My Game.exe",
+       {},
+       false,
+       false,
+       u"-w"},
+      {u"/LAUNCH \"game ./x *\"",
+       kNoGame,
+       u"game.exe",
+       {},
+       false,
+       false,
+       u"./x *"},
+      {u"/LAUNCH \"\"game.exe\" -x", kNoGame, u"game.exe", {}},
+      {u"/LAUNCH \"missing.exe -x\"", kBothGames, u"", {kFileNotFound}},
+      {u"/LAUNCH \"gta? -x\"", kBothGames, u"", {kFileNotFound}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
     FakePlatform fake;
+    fake.AddFolder(u"C:\\Game\\bin");
     for (TextView name : {u"game.exe", u"My Game.exe", u"Game.EXE", u"a bc",
-                          u"x", u"ame.exe", u"/DEBUG.exe"}) {
+                          u"x", u"ame.exe", u"/DEBUG.exe", u"bin\\game.exe"}) {
       fake.AddFile(u"C:\\Game\\" + Text(name));
     }
     fake.AddMusic({u"Song.mp3"});
@@ -74,6 +111,7 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       EXPECT_TRUE(fake.started.empty());
     } else {
       EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\" + c.started});
+      EXPECT_EQ(fake.started_arguments, std::vector<Text>{c.arguments});
     }
     std::vector<int32_t> numbers;
     for (const Box& box : fake.boxes) {
@@ -89,6 +127,30 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
     EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 1);
     if (!fake.started.empty()) {
       EXPECT_EQ(fake.calls.back(), Op::kStartMaximized);
+    }
+  }
+}
+
+TEST(Launch, ANameReadAsACommandNeverLeavesTheProgramsFolder) {
+  // Read from the start of the whole path, "C:\My Game\game.exe -x" would
+  // name "C:\My.exe" first.
+  for (const Text& name : {Text(u"game.exe"), Text(u"missing.exe")}) {
+    FakePlatform fake;
+    fake.program_folder = u"C:\\My Game";
+    fake.AddFolder(fake.program_folder);
+    fake.AddFile(u"C:\\My.exe");
+    fake.AddFile(u"C:\\My Game\\game.exe");
+    fake.argument_text = u"/LAUNCH \"" + name + u" -x\"";
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    if (name == u"game.exe") {
+      EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\My Game\\game.exe"});
+      EXPECT_EQ(fake.started_arguments, std::vector<Text>{u"-x"});
+      EXPECT_TRUE(fake.boxes.empty());
+    } else {
+      EXPECT_TRUE(fake.started.empty());
+      ASSERT_EQ(fake.boxes.size(), 1u);
+      EXPECT_NE(fake.boxes[0].prompt.find(u"Error Number: 53"), Text::npos);
     }
   }
 }

@@ -587,40 +587,57 @@ TEST_F(PosixPlatformTest, ProgramsStartWithoutWaiting) {
   };
 
   write_script("Game Folder/game one.sh", "ran");
-  platform_->StartMaximized(P("Game Folder/game one.sh"));
+  platform_->StartMaximized(P("Game Folder/game one.sh"), u"");
   EXPECT_EQ(wait_for("ran"), Bytes("Game Folder/game one.sh") + " 0");
+
+  // The program starts in its own folder, with its arguments split as
+  // Windows splits a command line.
+  MakeDir("Game Folder/bin");
+  WriteFile("Game Folder/bin/game.sh",
+            "#!/bin/sh\n{ pwd -P; printf '[%s]' \"$@\"; } > ../args.tmp && "
+            "mv ../args.tmp ../args\n");
+  fs::permissions(fs::path(Bytes("Game Folder/bin/game.sh")),
+                  fs::perms::owner_all);
+  platform_->StartMaximized(P("Game Folder/bin/game.sh"),
+                            u"-nointro \"a b\"  c\\\"d \"\" \u00e9");
+  EXPECT_EQ(wait_for("Game Folder/args"),
+            fs::canonical(fs::path(Bytes("Game Folder/bin"))).native() +
+                "\n[-nointro][a b][c\"d][][\xc3\xa9]");
 
   // The launch names the game in one case; the file may have another.
   write_script("Game Folder/GTA3.EXE", "ran-upper");
-  platform_->StartMaximized(P("Game Folder/gta3.exe"));
+  platform_->StartMaximized(P("Game Folder/gta3.exe"), u"");
   EXPECT_EQ(wait_for("ran-upper"), Bytes("Game Folder/GTA3.EXE") + " 0");
 
   EXPECT_EQ(FailureNumberOf([&] {
-              platform_->StartMaximized(P("Game Folder/gta-vc.exe"));
+              platform_->StartMaximized(P("Game Folder/gta-vc.exe"), u"");
             }),
             kFileNotFound);
   EXPECT_EQ(FailureNumberOf([&] {
-              platform_->StartMaximized(P("Missing Folder/gta3.exe"));
+              platform_->StartMaximized(P("Missing Folder/gta3.exe"), u"");
             }),
             kFileNotFound);
-  EXPECT_EQ(
-      FailureNumberOf([&] { platform_->StartMaximized(P("Game Folder")); }),
-      kPathFileAccessError);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->StartMaximized(P("Game Folder"), u""); }),
+            kPathFileAccessError);
   WriteFile("Game Folder/plain.exe", "#!/bin/sh\n");
   fs::permissions(fs::path(Bytes("Game Folder/plain.exe")),
                   fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(FailureNumberOf(
-                [&] { platform_->StartMaximized(P("Game Folder/plain.exe")); }),
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->StartMaximized(P("Game Folder/plain.exe"), u"");
+            }),
             kPermissionDenied);
   WriteFile("Game Folder/text.exe", "not a program\n");
   fs::permissions(fs::path(Bytes("Game Folder/text.exe")),
                   fs::perms::owner_all);
-  EXPECT_EQ(FailureNumberOf(
-                [&] { platform_->StartMaximized(P("Game Folder/text.exe")); }),
+  EXPECT_EQ(FailureNumberOf([&] {
+              platform_->StartMaximized(P("Game Folder/text.exe"), u"");
+            }),
             kInvalidArgument);
   // Exactly the path given is started, never a shorter one.
   EXPECT_EQ(FailureNumberOf([&] {
-              platform_->StartMaximized(P("Game Folder/game one.sh") + u'\0');
+              platform_->StartMaximized(P("Game Folder/game one.sh") + u'\0',
+                                        u"");
             }),
             kBadFileNameOrNumber);
 }

@@ -168,6 +168,19 @@ TEST_F(ProgramTest, LaunchOptionsStartExactlyTheNamedProgram) {
   EXPECT_FALSE(fs::exists(game_ / "wrong-program.txt"));
   EXPECT_FALSE(fs::exists(game_ / "default.txt"));
 
+  // A name that is no file is a program and its arguments; the program
+  // starts in its own folder.
+  fs::create_directory(game_ / "bin");
+  WriteBytes(game_ / "bin" / "game.sh",
+             "#!/bin/sh\n{ pwd -P; printf '[%s]' \"$@\"; } > ../args.tmp && "
+             "mv ../args.tmp ../args.txt\n");
+  fs::permissions(game_ / "bin" / "game.sh", fs::perms::owner_all);
+  ASSERT_EQ(Run("/LAUNCH 'bin/game.sh -nointro  -level 2'"), 0);
+  EXPECT_EQ(stderr_, "");
+  ASSERT_TRUE(WaitFor(game_ / "args.txt"));
+  EXPECT_EQ(ReadBytes(game_ / "args.txt"),
+            fs::canonical(game_ / "bin").string() + "\n[-nointro][-level][2]");
+
   // A missing program is reported, and Shuffler still ends normally.
   ASSERT_EQ(Run("/LAUNCH missing.exe"), 0);
   EXPECT_EQ(stderr_,

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/win32/testing/win32_testing.h"
 #include "platform/win32/win32_rules.h"
+#include "platform/win32/win32_start.h"
 #include "tests/failure_number.h"
 
 namespace shuffler {
@@ -464,20 +465,111 @@ TEST_F(Win32PlatformTest, StartRunsExactlyTheProgramMaximisedWithoutWaiting) {
   win32_testing::CopyFileTo(stand_in, game);
   win32_testing::CopyFileTo(stand_in, In(u"My.exe"));
 
-  platform_->StartMaximized(game);
+  // It starts in its own folder, its arguments after its quoted path.
+  platform_->StartMaximized(game, u"-nointro  \"a b\"");
   ASSERT_TRUE(
       win32_testing::WaitForFile(game_folder + u"\\started.txt", 20000));
   EXPECT_EQ(ReadBytes(game_folder + u"\\started.txt"),
-            "show=3\r\nflags=1\r\ncommand=\"" + Narrow(game) + "\"\r\n");
+            "show=3\r\nflags=1\r\ncommand=\"" + Narrow(game) +
+                "\" -nointro  \"a b\"\r\nfolder=" + Narrow(game_folder) +
+                "\r\npath=" + Narrow(game) + "\r\n");
   EXPECT_FALSE(Exists(In(u"started.txt")));
 
-  EXPECT_EQ(
-      FailureNumberOf([&] { platform_->StartMaximized(In(u"gta-vc.exe")); }),
-      kFileNotFound);
+  EXPECT_EQ(FailureNumberOf(
+                [&] { platform_->StartMaximized(In(u"gta-vc.exe"), u""); }),
+            kFileNotFound);
   WriteBytes(In(u"text.exe"), "not a program");
   EXPECT_EQ(
-      FailureNumberOf([&] { platform_->StartMaximized(In(u"text.exe")); }),
+      FailureNumberOf([&] { platform_->StartMaximized(In(u"text.exe"), u""); }),
       kInvalidArgument);
+}
+
+TEST_F(Win32PlatformTest, ALongProgramPathIsGivenInItsShortForm) {
+  // Neither the program nor its working folder may be longer than the
+  // classic limit: longer ones are given in their short forms, which name
+  // the same program and folder. (Wine starts no program this deep at all,
+  // so only the forms are checked.)
+  Text folder = temp_.path();
+  while (folder.size() < 300) {
+    folder += u"\\" + Text(40, u'w');
+    CreateFolder(folder);
+  }
+  const Text game = folder + u"\\game.exe";
+  WriteBytes(game, "game");
+  const win32::ProgramStart start = win32::ProgramStartOf(game, u"-x");
+  EXPECT_LE(start.application.size(), 259u);
+  EXPECT_EQ(start.file, start.application);
+  EXPECT_EQ(ReadBytes(win32::FromWide(start.application)), "game");
+  EXPECT_EQ(start.command_line, L"\"" + win32::ToWide(game) + L"\" -x");
+  ASSERT_FALSE(start.folder.empty());
+  EXPECT_LE(start.folder.size(), 258u);
+  EXPECT_EQ(ReadBytes(win32::FromWide(start.folder) + u"\\game.exe"), "game");
+}
+
+TEST_F(Win32PlatformTest, TheShellStartsAProgramMaximisedInItsFolder) {
+  // The way a program that needs elevation is started, tried on one that
+  // does not.
+  const Text game_folder = In(u"Shell Game");
+  CreateFolder(game_folder);
+  const Text game = game_folder + u"\\game.exe";
+  win32_testing::CopyFileTo(Widen(SHUFFLER_STAND_IN_GAME_PATH), game);
+  const win32::ProgramStart start =
+      win32::ProgramStartOf(game, u"-nointro \"a b\"");
+  EXPECT_EQ(win32::SystemProgramStarter().shell_open(start), 0u);
+  ASSERT_TRUE(
+      win32_testing::WaitForFile(game_folder + u"\\started.txt", 20000));
+  const std::string report =
+      ReadBytes(game_folder + u"\\started.txt").value_or("");
+  EXPECT_THAT(report, ::testing::StartsWith("show=3\r\nflags=1\r\n"));
+  EXPECT_THAT(report, ::testing::HasSubstr(" -nointro \"a b\"\r\n"));
+  EXPECT_THAT(report, ::testing::HasSubstr("\r\nfolder=" + Narrow(game_folder) +
+                                           "\r\n"));
+}
+
+TEST(Win32StartTest, AProgramThatNeedsElevationIsStartedThroughTheShell) {
+  const win32::ProgramStart start =
+      win32::ProgramStartOf(u"C:\\Game\\game.exe", u"-x");
+  EXPECT_EQ(start.command_line, L"\"C:\\Game\\game.exe\" -x");
+  EXPECT_EQ(start.file, L"C:\\Game\\game.exe");
+  EXPECT_EQ(start.parameters, L"-x");
+  EXPECT_EQ(start.folder, L"C:\\Game");
+  EXPECT_EQ(win32::ProgramStartOf(u"C:\\game.exe", u"").folder, L"C:\\");
+  EXPECT_EQ(win32::ProgramStartOf(u"C:\\game.exe", u"").command_line,
+            L"\"C:\\game.exe\"");
+
+  // Each start answers with one Windows error code in turn.
+  const struct {
+    std::vector<unsigned long> answers;
+    int32_t failure;
+    size_t shell_starts;
+  } cases[] = {
+      {{0}, 0, 0},
+      {{2}, kFileNotFound, 0},
+      {{740, 0}, 0, 1},
+      {{740, 1223}, kPermissionDenied, 1},  // the prompt was declined
+      {{740, 2}, kFileNotFound, 1},
+  };
+  for (const auto& c : cases) {
+    size_t next = 0;
+    std::vector<std::wstring> shell_files;
+    const auto answer = [&] {
+      return next < c.answers.size() ? c.answers[next++] : 31u;
+    };
+    const win32::ProgramStarter starter = {
+        [&](const win32::ProgramStart&) { return answer(); },
+        [&](const win32::ProgramStart& shell) {
+          shell_files.push_back(shell.file + L" " + shell.parameters + L" " +
+                                shell.folder);
+          return answer();
+        }};
+    EXPECT_EQ(FailureNumberOf([&] { win32::StartProgram(start, starter); }),
+              c.failure);
+    EXPECT_EQ(next, c.answers.size());
+    ASSERT_EQ(shell_files.size(), c.shell_starts);
+    if (c.shell_starts == 1) {
+      EXPECT_EQ(shell_files[0], L"C:\\Game\\game.exe -x C:\\Game");
+    }
+  }
 }
 
 TEST(Win32RandomTest, RandomizeSeedsDifferentlyEachTime) {

@@ -75,6 +75,27 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// Checks the report the stand-in game wrote to `report_file`: started
+// maximised, with `command` as its command line, in `folder`, as `program`
+// (whose letter case the system may give as the file has it).
+void ExpectStarted(const Text& report_file, const std::string& command,
+                   const std::string& folder, const std::string& program) {
+  ASSERT_TRUE(win32_testing::WaitForFile(report_file, kStartLimitMs));
+  std::map<std::string, std::string> report;
+  for (const std::string& line : Lines(ReadBytes(report_file).value_or(""))) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) {
+      report[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+  }
+  EXPECT_EQ(report["show"], "3");
+  EXPECT_EQ(report["flags"], "1");
+  EXPECT_EQ(report["command"], command);
+  EXPECT_EQ(report["folder"], folder);
+  EXPECT_TRUE(EqualsIgnoringAsciiCase(Widen(report["path"]), Widen(program)))
+      << report["path"];
+}
+
 class Win32ProgramTest : public ::testing::Test {
  protected:
   // A game folder at `folder`: Shuffler.exe, the stand-in game as
@@ -172,12 +193,31 @@ TEST_F(Win32ProgramTest, ShufflesLogsAndStartsTheGameMaximised) {
   ASSERT_TRUE(log.has_value());
   EXPECT_THAT(Lines(*log), UnorderedElementsAreArray(expected_log));
 
-  // The game was found as "gta3.exe" and started maximised by its full path.
-  const Text started = game_ + u"\\started.txt";
-  ASSERT_TRUE(win32_testing::WaitForFile(started, kStartLimitMs));
-  EXPECT_EQ(ReadBytes(started), "show=3\r\nflags=1\r\ncommand=\"" +
-                                    EncodeWindows1252(game_) +
-                                    "\\GTA3.EXE\"\r\n");
+  // The game was found as "gta3.exe" and started maximised by its full path,
+  // in its own folder.
+  const std::string game = EncodeWindows1252(game_);
+  ExpectStarted(game_ + u"\\started.txt", "\"" + game + "\\GTA3.EXE\"", game,
+                game + "\\GTA3.EXE");
+}
+
+TEST_F(Win32ProgramTest, ALaunchNameThatIsNoFileIsAProgramAndItsArguments) {
+  MakeGameFolder(temp_.path() + u"\\Game");
+  CreateFolder(game_ + u"\\bin");
+  CopyFileTo(game_ + u"\\gta3.exe", game_ + u"\\bin\\game.exe");
+  const std::string game = EncodeWindows1252(game_);
+
+  // The program in a sub-folder starts there, with the rest as its
+  // arguments.
+  RunShuffler(u"/LAUNCH \"bin\\game.exe -nointro  -connect 10.0.0.1:27015|x\"");
+  ExpectStarted(
+      game_ + u"\\bin\\started.txt",
+      "\"" + game + "\\bin\\game.exe\" -nointro  -connect 10.0.0.1:27015|x",
+      game + "\\bin", game + "\\bin\\game.exe");
+
+  // A program named without its extension.
+  RunShuffler(u"/LAUNCH gta3");
+  ExpectStarted(game_ + u"\\started.txt", "\"" + game + "\\gta3.exe\"", game,
+                game + "\\gta3.exe");
 }
 
 TEST_F(Win32ProgramTest, NoLaunchStartsNothingAndDenumOnlyStripsNumbers) {
@@ -219,7 +259,7 @@ TEST_F(Win32ProgramTest, ShufflesFilesWhosePathsExceedTheClassicLimit) {
   const Text started = game_ + u"\\started.txt";
   ASSERT_TRUE(win32_testing::WaitForFile(started, kStartLimitMs));
   EXPECT_THAT(ReadBytes(started).value_or(""),
-              ::testing::EndsWith("\\my game.exe\"\r\n"));
+              ::testing::HasSubstr("\\my game.exe\"\r\nfolder="));
 }
 
 }  // namespace

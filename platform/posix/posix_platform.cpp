@@ -14,7 +14,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "platform/arguments.h"
 #include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
@@ -341,7 +343,7 @@ class PosixPlatform : public Platform {
     if (!CloseLogQuietly()) Raise(kPathFileAccessError);
   }
 
-  void StartMaximized(const Text& program) override {
+  void StartMaximized(const Text& program, const Text& arguments) override {
     ++*changes_;
     std::string path = PathBytes(program);
     struct stat status;
@@ -356,12 +358,37 @@ class PosixPlatform : public Platform {
       }
     }
     if (S_ISDIR(status.st_mode)) Raise(kPathFileAccessError);
-    char* const arguments[] = {path.data(), nullptr};
+
+    std::vector<std::string> words = {path};
+    for (const Text& argument : SplitArguments(arguments)) {
+      words.push_back(EncodeUtf8(argument));
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    // The program starts in its own folder, where games look for their
+    // data. A relative path is taken from there.
+    const size_t cut = path.rfind('/');
+    const std::string folder = cut == std::string::npos ? "."
+                               : cut == 0               ? "/"
+                                                        : path.substr(0, cut);
+    const std::string run = path[0] == '/' ? path : "./" + path.substr(cut + 1);
+    posix_spawn_file_actions_t actions;
+    int error = posix_spawn_file_actions_init(&actions);
+    if (error != 0) RaiseError(error, PathRole::kExisting);
+    error = posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
-    const int error =
-        posix_spawn(&child, path.c_str(), nullptr, nullptr, arguments, environ);
+    if (error == 0) {
+      error = posix_spawn(&child, run.c_str(), &actions, nullptr, argv.data(),
+                          environ);
+    }
+    posix_spawn_file_actions_destroy(&actions);
     if (error != 0) RaiseError(error, PathRole::kExisting);
   }
+
+  TextView ProgramExtension() const override { return TextView(); }
 
   void ShowStopBox(const Text& prompt, const Text& caption) override {
     Text message = caption.empty() ? Text(u"Shuffler") : caption;

@@ -6,8 +6,10 @@ enable_language(RC)
 add_library(shuffler_system STATIC
   ${CMAKE_CURRENT_LIST_DIR}/win32_platform.cpp
   ${CMAKE_CURRENT_LIST_DIR}/win32_rules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/win32_start.cpp
 )
-target_link_libraries(shuffler_system PUBLIC shuffler_core)
+# The shell starts programs that ask to run as administrator.
+target_link_libraries(shuffler_system PUBLIC shuffler_core shell32 ole32)
 # Windows 7 SP1 is the oldest Windows Shuffler runs on: the headers offer
 # nothing newer, and testing/check_executable.sh checks every import.
 set(shuffler_windows_version _WIN32_WINNT=0x0601 WINVER=0x0601)

@@ -9,10 +9,10 @@
 // file mover's operation in this file only.
 #undef MoveFile
 
-#include <cstring>
 #include <string>
 
 #include "platform/win32/win32_rules.h"
+#include "platform/win32/win32_start.h"
 
 namespace shuffler {
 namespace {
@@ -276,26 +276,12 @@ class Win32Platform final : public Platform {
   void WriteLogLine(const Text& line) override { log_.WriteLine(line); }
   void CloseLog() override { log_.Close(); }
 
-  void StartMaximized(const Text& program) override {
-    // The program is named on its own, so Windows never tries a shorter
-    // prefix of a path with spaces; the command line only repeats it.
-    const std::wstring application = SystemPath(program);
-    std::wstring command_line = L"\"" + ToWide(program) + L"\"";
-    STARTUPINFOW startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWMAXIMIZED;
-    PROCESS_INFORMATION started;
-    std::memset(&started, 0, sizeof started);
-    if (!CreateProcessW(application.c_str(), command_line.data(), nullptr,
-                        nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-      RaiseLastError();
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+  void StartMaximized(const Text& program, const Text& arguments) override {
+    win32::StartProgram(win32::ProgramStartOf(program, arguments),
+                        win32::SystemProgramStarter());
   }
+
+  TextView ProgramExtension() const override { return u".exe"; }
 
   void ShowStopBox(const Text& prompt, const Text& caption) override {
     const std::wstring text = ToWide(prompt);

@@ -1,8 +1,9 @@
 // A stand-in for a game, for the tests that start one: writes how it was
-// started into "started.txt" next to itself and exits. The file holds three
+// started into "started.txt" next to itself and exits. The file holds five
 // lines: "show=" the show command and "flags=" the flags of its startup
-// information, and "command=" its command line in UTF-8. It is written under
-// another name first, so that it appears complete.
+// information, then in UTF-8 "command=" its command line, "folder=" its
+// working folder and "path=" its own path. It is written under another name
+// first, so that it appears complete.
 #include <windows.h>
 
 #include <string>
@@ -20,7 +21,7 @@ std::string Utf8(const std::wstring& wide) {
   return bytes;
 }
 
-std::wstring OwnFolder() {
+std::wstring OwnPath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(),
@@ -28,10 +29,21 @@ std::wstring OwnFolder() {
     if (length == 0) return std::wstring();
     if (length < path.size()) {
       path.resize(length);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::wstring WorkingFolder() {
+  std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(
+      GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+  return folder;
+}
+
+std::wstring OwnFolder() {
+  std::wstring path = OwnPath();
   path.resize(path.rfind(L'\\'));
   if (path.size() >= MAX_PATH - 20 && path.rfind(L"\\\\?\\", 0) != 0) {
     path = L"\\\\?\\" + path;
@@ -45,10 +57,12 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/,
                     PWSTR /*command_line*/, int /*show*/) {
   STARTUPINFOW startup;
   GetStartupInfoW(&startup);
-  const std::string report =
-      "show=" + std::to_string(startup.wShowWindow) + "\r\n" +
-      "flags=" + std::to_string(startup.dwFlags) + "\r\n" +
-      "command=" + Utf8(GetCommandLineW()) + "\r\n";
+  const std::string report = "show=" + std::to_string(startup.wShowWindow) +
+                             "\r\n" +
+                             "flags=" + std::to_string(startup.dwFlags) +
+                             "\r\n" + "command=" + Utf8(GetCommandLineW()) +
+                             "\r\n" + "folder=" + Utf8(WorkingFolder()) +
+                             "\r\n" + "path=" + Utf8(OwnPath()) + "\r\n";
 
   const std::wstring folder = OwnFolder();
   const std::wstring partial = folder + L"\\started.partial";
