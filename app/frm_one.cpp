@@ -46,6 +46,8 @@ void frmOne::RunStartup() {
       .Do(kSetDenum, [&] { DenumMode = true; })
       .Do(kResetFileCount, [&] { FileCount = 0; })
       .Do(kSeedRandom, [&] { platform_.Randomize(); })
+      // Before the count, so that what comes back is counted and shuffled.
+      .Do(kRecoverStranded, [&] { RecoverStrandedFiles(); })
       .Do(kCountPass,
           [&] {
             Text folders = MusicFolder();

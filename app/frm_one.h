@@ -21,11 +21,21 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   NameList FileNames;      ///< the music folder's entries, slot 0 first
   bool DebugLog = false;   ///< "/DEBUG": the shuffle keeps the rename log
   bool DenumMode = false;  ///< "/DENUM": only remove old number prefixes
+  /// The name the music folder lists its "temp" folder by, as found before
+  /// the count pass: "temp", or where names ignore letter case the
+  /// player's own "Temp". Empty when there is none. The scan skips it.
+  Text TempFolderName;
 
   /// Reads the options, chooses the program to launch, counts and lists the
   /// music folder, shuffles it, launches the program and ends the process.
   /// Each step is guarded: a failure is shown in a box and the run goes on.
   void RunStartup();
+
+  /// Brings back into the music folder the files that a stopped run left
+  /// in the "temp" folder it had marked as its own; a file whose name is
+  /// taken stays there and is reported. A "temp" folder without the mark
+  /// is left alone. Sets `TempFolderName`.
+  void RecoverStrandedFiles();
 
   /// Lists the entries of every folder in `FolderList` (folders that end in
   /// the separator, each followed by a NUL). `Collect` 0 counts them into
@@ -37,6 +47,8 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   /// Visits every listed entry once in random order: renames it to a new
   /// number prefix and its bare name (or only the bare name in de-number
   /// mode) and moves it out into the "temp" folder and straight back.
+  /// When "temp" cannot be made for want of the right to, says so once and
+  /// leaves the entries as they are.
   /// Needs `FileCount` >= 1 and `FileNames` holding that many slots.
   void ShuffleMusicFolder();
 

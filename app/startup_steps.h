@@ -39,6 +39,7 @@ enum StartupStep : int {
   kSetDenum,
   kResetFileCount,
   kSeedRandom,
+  kRecoverStranded,
   kCountPass,
   kHasEntries,
   kSizeFileNames,

@@ -11,10 +11,12 @@ namespace {
 
 // Entries that are never shuffled: the folder's own links, a report file
 // that belongs where it is, and the shuffle's own "temp" folder. Compared
-// exactly, letter case included.
-bool IsSkipped(TextView name) {
+// exactly, letter case included. `temp_name` is the name "temp" was found
+// by: where names ignore letter case, a "Temp" is the shuffle's folder and
+// must not be renamed away while the shuffle uses it.
+bool IsSkipped(TextView name, TextView temp_name) {
   return name == u"." || name == u".." || name == u"MP3Report.txt" ||
-         name == u"temp";
+         name == u"temp" || (!temp_name.empty() && name == temp_name);
 }
 
 }  // namespace
@@ -33,7 +35,7 @@ void frmOne::ScanMusicFolder(int16_t Collect, Text& FolderList) {
     for (Text name =
              platform_.ListFirst(folder + u"*.*", ListMask::kWithFolders);
          !name.empty(); name = platform_.ListNext()) {
-      if (IsSkipped(name)) continue;
+      if (IsSkipped(name, TempFolderName)) continue;
       if (Collect == 0) {
         FileCount.Add(1);
       } else {

@@ -2,6 +2,12 @@
 // its old one in de-number mode) and is moved out into "temp" and straight
 // back, so the music folder's entries are re-created in random order. Many
 // players and games list a folder in the order its entries were created.
+//
+// While the shuffle works, a "temp" folder it made itself holds a mark, a
+// sub-folder of its own: a run that is stopped between an entry's two moves
+// leaves the entry in a marked "temp", and the next run brings it back
+// before it lists the music folder. A "temp" folder without the mark is the
+// player's own: it is used as it is, and nothing is ever taken out of it.
 #include <cmath>
 #include <vector>
 
@@ -16,19 +22,23 @@ namespace {
 
 // Written over each processed slot of `FileNames`.
 constexpr TextView kMarker = u"###FILEALREADYRENAMED###";
+// The sub-folder that marks "temp" as Shuffler's own. It is made right
+// after "temp" and removed right before it, and only when nothing else is
+// left in "temp": a run stopped at any moment leaves either no "temp", an
+// empty one, or a marked one holding only what Shuffler put there.
+constexpr TextView kOwnMark = u"Shuffler is moving files";
 
 enum ShuffleStep : int {
   kTestTempFolder,
   kMakeTempFolder,
+  kMarkTempFolder,
+  kTestOwnMark,
   kCreateMover,
   kResetDone,
   kCountDigits,
   kOpenLog,
-  kFindStranded,
-  kStrandedLeft,
-  kTakeStranded,
-  kBringBack,
-  kEndRecovery,
+  kTestDenied,
+  kReportDenied,
   kLoopTest,
   kPick,
   kTestUnprocessed,
@@ -47,7 +57,20 @@ enum ShuffleStep : int {
   kMarkProcessed,
   kCloseLog,
   kReleaseMover,
+  kFindLeftInTemp,
+  kUnmarkTempFolder,
   kRemoveTempFolder,
+};
+
+enum RecoveryStep : int {
+  kFindTemp,
+  kTestOwnTemp,
+  kFindStranded,
+  kCreateRecoveryMover,
+  kStrandedLeft,
+  kTakeStranded,
+  kBringBack,
+  kReleaseRecoveryMover,
 };
 
 // Which part of an entry's processing is running, for the failure report.
@@ -59,12 +82,106 @@ int64_t Draw(int64_t count, float random) {
   return static_cast<int64_t>(std::floor(static_cast<double>(count) * random));
 }
 
+// The shuffle's report of `failure` in `stage` about the entry at
+// `old_path`: a log line when `log` is set, then a box.
+void Report(Platform& platform, bool log, int stage, const Text& old_path,
+            const Failure& failure) {
+  Text log_line, prompt;
+  if (stage == kRenaming) {
+    log_line = u"*** An error occurred renaming file: " + old_path;
+    prompt = u"An error occurred renaming file: \r\n" + old_path;
+  } else if (stage == kMoving) {
+    log_line = u"*** An error occurred moving file: " + old_path;
+    prompt = u"An error occurred moving file: \r\n" + old_path;
+  } else {
+    const Text number = DecimalText(failure.Number);
+    log_line =
+        u"*** An error occurred! " + number + u", " + failure.Description;
+    prompt = u"An error occurred!\r\n\r\nNumber: " + number +
+             u"\r\nDescription: " + failure.Description;
+  }
+  if (log) platform.WriteLogLine(log_line);
+  platform.ShowStopBox(prompt, u"Error");
+}
+
 }  // namespace
+
+void frmOne::RecoverStrandedFiles() {
+  const Text music = MusicFolder();
+  const Text temp_folder = InAppFolder({u"mp3", u"temp"});
+  const Text into_temp = InAppFolder({u"mp3", u"temp", u""});
+
+  int stage = kAfterMoves;
+  bool own = false;
+  std::vector<Text> stranded;
+  size_t next_stranded = 0;
+  Text OldPath;
+  std::unique_ptr<FileMover> Mover;
+
+  GuardedSteps steps;
+  steps
+      .Do(kFindTemp,
+          [&] {
+            TempFolderName =
+                platform_.ListFirst(temp_folder, ListMask::kWithFolders);
+          })
+      .Do(kTestOwnTemp,
+          [&] {
+            if (TempFolderName.empty()) return;
+            own = !platform_
+                       .ListFirst(into_temp + Text(kOwnMark),
+                                  ListMask::kWithFolders)
+                       .empty();
+          })
+      .Do(kFindStranded,
+          [&] {
+            if (!own) return;
+            for (Text name = platform_.ListFirst(into_temp + u"*.*",
+                                                 ListMask::kNormalFiles);
+                 !name.empty(); name = platform_.ListNext()) {
+              stranded.push_back(name);
+            }
+          })
+      .Do(kCreateRecoveryMover,
+          [&] {
+            if (!stranded.empty()) Mover = platform_.CreateFileMover();
+          })
+      .If(
+          kStrandedLeft, [&] { return next_stranded < stranded.size(); },
+          kTakeStranded, kReleaseRecoveryMover)
+      .Do(kTakeStranded,
+          [&] {
+            stage = kMoving;
+            OldPath = into_temp + stranded[next_stranded++];
+          })
+      // Never onto an entry of the music folder: a file whose name is taken
+      // there stays in "temp", and is reported.
+      .Do(
+          kBringBack,
+          [&] {
+            if (!Mover) Raise(kObjectNotSet);
+            Mover->MoveFile(OldPath, music);
+          },
+          kStrandedLeft)
+      .Do(
+          kReleaseRecoveryMover,
+          [&] {
+            stage = kAfterMoves;
+            Mover.reset();
+          },
+          GuardedSteps::kEnd);
+
+  // The log is not open yet: the boxes alone report these failures.
+  steps.Run(kFindTemp, [&](const Failure& failure) {
+    Report(platform_, false, stage, OldPath, failure);
+  });
+}
 
 void frmOne::ShuffleMusicFolder() {
   const Text music = MusicFolder();
   const Text temp_folder = InAppFolder({u"mp3", u"temp"});
   const Text into_temp = InAppFolder({u"mp3", u"temp", u""});
+  const Text own_mark = into_temp + Text(kOwnMark);
 
   int stage = kRenaming;
   Counter16 Done;
@@ -73,11 +190,15 @@ void frmOne::ShuffleMusicFolder() {
   // The paths are rebuilt in place for every entry, reusing their storage.
   Text NumberText, Bare, OldPath, NewPath, TempName, TempPath;
   std::unique_ptr<FileMover> Mover;
-  // Files an earlier run left in "temp" when it was stopped between an
-  // entry's two moves; they are brought back before the shuffle.
-  bool temp_existed = false;
-  std::vector<Text> stranded;
-  size_t next_stranded = 0;
+  // "temp" made by this run, and whether it carries the mark.
+  bool made_temp = false, marked = false;
+  // Nothing but the mark is left in "temp" at the end.
+  bool only_mark_left = false;
+  // "temp" could not be made for want of the right to change the music
+  // folder: every entry would fail alike, so it is said once and the
+  // entries are left as they are.
+  bool denied = false;
+  Failure denial;
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
   std::vector<bool> processed(static_cast<size_t>(FileCount), false);
@@ -92,44 +213,56 @@ void frmOne::ShuffleMusicFolder() {
       .If(
           kTestTempFolder,
           [&] {
-            temp_existed =
-                !platform_.ListFirst(temp_folder, ListMask::kWithFolders)
-                     .empty();
-            return !temp_existed;
+            return platform_.ListFirst(temp_folder, ListMask::kWithFolders)
+                .empty();
           },
-          kMakeTempFolder, kCreateMover)
-      .Do(kMakeTempFolder, [&] { platform_.MakeFolder(temp_folder); })
-      .Do(kCreateMover, [&] { Mover = platform_.CreateFileMover(); })
+          kMakeTempFolder, kTestOwnMark)
+      .Do(kMakeTempFolder,
+          [&] {
+            try {
+              platform_.MakeFolder(temp_folder);
+            } catch (const Failure& failure) {
+              if (failure.Number != kPermissionDenied) throw;
+              denied = true;
+              denial = failure;
+              return;
+            }
+            made_temp = true;
+          })
+      .Do(
+          kMarkTempFolder,
+          [&] {
+            if (!made_temp) return;
+            platform_.MakeFolder(own_mark);
+            marked = true;
+          },
+          kCreateMover)
+      // A "temp" left by a stopped run still carries the mark; the
+      // recovery has brought back what it held.
+      .Do(kTestOwnMark,
+          [&] {
+            marked =
+                !platform_.ListFirst(own_mark, ListMask::kWithFolders).empty();
+          })
+      .Do(kCreateMover,
+          [&] {
+            if (!denied) Mover = platform_.CreateFileMover();
+          })
       .Do(kResetDone, [&] { Done = 0; })
       .Do(kCountDigits, [&] { Digits = DecimalDigits(FileCount); })
       .Do(kOpenLog,
           [&] {
             if (DebugLog) platform_.OpenLog(InAppFolder({u"Shuffler.log"}));
           })
-      .Do(kFindStranded,
-          [&] {
-            if (!temp_existed) return;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kNormalFiles);
-                 !name.empty(); name = platform_.ListNext()) {
-              stranded.push_back(name);
-            }
-          })
       .If(
-          kStrandedLeft, [&] { return next_stranded < stranded.size(); },
-          kTakeStranded, kEndRecovery)
-      .Do(kTakeStranded,
-          [&] {
-            stage = kMoving;
-            OldPath = into_temp + stranded[next_stranded++];
-          })
+          kTestDenied, [&] { return denied; }, kReportDenied, kLoopTest)
       .Do(
-          kBringBack, [&] { mover().MoveFile(OldPath, music); }, kStrandedLeft)
-      .Do(kEndRecovery,
+          kReportDenied,
           [&] {
-            stage = kRenaming;
-            OldPath.clear();
-          })
+            stage = kAfterMoves;
+            throw denial;
+          },
+          kCloseLog)
       .If(
           kLoopTest, [&] { return Done < FileCount; }, kPick, kCloseLog)
       .Do(kPick, [&] { Pick = Draw(FileCount, platform_.NextRandom()); })
@@ -197,29 +330,33 @@ void frmOne::ShuffleMusicFolder() {
             if (DebugLog) platform_.CloseLog();
           })
       .Do(kReleaseMover, [&] { Mover.reset(); })
+      // The mark goes only when nothing else is left in "temp": what could
+      // not come back stays in a marked folder, and a later run tries again.
+      .Do(kFindLeftInTemp,
+          [&] {
+            if (!marked) return;
+            for (Text name = platform_.ListFirst(into_temp + u"*.*",
+                                                 ListMask::kWithFolders);
+                 !name.empty(); name = platform_.ListNext()) {
+              if (name != u"." && name != u".." && name != kOwnMark) return;
+            }
+            only_mark_left = true;
+          })
+      .Do(kUnmarkTempFolder,
+          [&] {
+            if (marked && only_mark_left) platform_.RemoveFolder(own_mark);
+          })
       .Do(
-          kRemoveTempFolder, [&] { platform_.RemoveFolder(temp_folder); },
+          kRemoveTempFolder,
+          [&] {
+            if (!denied) platform_.RemoveFolder(temp_folder);
+          },
           GuardedSteps::kEnd);
 
   // The report depends on the stage. What fails in here (a log that cannot
   // be written) leaves the shuffle for the startup sequence to report.
   steps.Run(kTestTempFolder, [&](const Failure& failure) {
-    Text log_line, prompt;
-    if (stage == kRenaming) {
-      log_line = u"*** An error occurred renaming file: " + OldPath;
-      prompt = u"An error occurred renaming file: \r\n" + OldPath;
-    } else if (stage == kMoving) {
-      log_line = u"*** An error occurred moving file: " + OldPath;
-      prompt = u"An error occurred moving file: \r\n" + OldPath;
-    } else {
-      const Text number = DecimalText(failure.Number);
-      log_line =
-          u"*** An error occurred! " + number + u", " + failure.Description;
-      prompt = u"An error occurred!\r\n\r\nNumber: " + number +
-               u"\r\nDescription: " + failure.Description;
-    }
-    if (DebugLog) platform_.WriteLogLine(log_line);
-    platform_.ShowStopBox(prompt, u"Error");
+    Report(platform_, DebugLog, stage, OldPath, failure);
   });
 }
 

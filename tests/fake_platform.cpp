@@ -179,11 +179,23 @@ Text FakePlatform::ProgramFolder() {
   return program_folder;
 }
 
+Text FakePlatform::Resolve(const Text& path) const {
+  if (!ignore_case || Exists(path)) return path;
+  const size_t cut = path.rfind(kSep);
+  if (cut == Text::npos) return path;
+  const Text parent = Resolve(path.substr(0, cut));
+  const Text name = path.substr(cut + 1);
+  for (const Text& child : Children(parent)) {
+    if (EqualsIgnoringAsciiCase(child, name)) return parent + kSep + child;
+  }
+  return parent + kSep + name;
+}
+
 Text FakePlatform::ListFirst(const Text& pattern, ListMask mask) {
   Enter(Op::kListFirst);
   listing_.clear();
   listing_open_ = true;
-  const Text folder = ParentOf(pattern);
+  const Text folder = Resolve(ParentOf(pattern));
   const Text name_pattern = NameOf(pattern);
   if (!IsFolder(folder)) return Text();
 
@@ -194,8 +206,11 @@ Text FakePlatform::ListFirst(const Text& pattern, ListMask mask) {
   if (mask == ListMask::kWithFolders && MatchesPattern(u".", name_pattern)) {
     listing_ = {u".", u".."};
   }
+  const bool any_case = ignore_case && !HasWildcards(name_pattern);
   for (const Text& name : Children(folder)) {
-    if (MatchesPattern(name, name_pattern) && admitted(name)) {
+    const bool matches = any_case ? EqualsIgnoringAsciiCase(name, name_pattern)
+                                  : MatchesPattern(name, name_pattern);
+    if (matches && admitted(name)) {
       listing_.push_back(name);
     }
   }
@@ -233,15 +248,17 @@ void FakePlatform::RequireFolder(const Text& folder) const {
   if (!IsFolder(folder)) Raise(kPathNotFound);
 }
 
-void FakePlatform::MakeFolder(const Text& path) {
+void FakePlatform::MakeFolder(const Text& given) {
   Enter(Op::kMakeFolder);
+  const Text path = Resolve(given);
   if (Exists(path)) Raise(kPathFileAccessError);
   RequireFolder(ParentOf(path));
   AddFolder(path);
 }
 
-void FakePlatform::RemoveFolder(const Text& path) {
+void FakePlatform::RemoveFolder(const Text& given) {
   Enter(Op::kRemoveFolder);
+  const Text path = Resolve(given);
   if (!IsFolder(path)) Raise(kPathNotFound);
   if (!Children(path).empty()) Raise(kPathFileAccessError);
   nodes_.erase(path);
@@ -263,8 +280,10 @@ void FakePlatform::MoveTree(const Text& from, const Text& to, bool recreate) {
     nodes_[path] = std::move(node);
 }
 
-void FakePlatform::RenameEntry(const Text& old_path, const Text& new_path) {
+void FakePlatform::RenameEntry(const Text& old_given, const Text& new_given) {
   Enter(Op::kRenameEntry);
+  const Text old_path = Resolve(old_given);
+  const Text new_path = Resolve(new_given);
   if (!Exists(old_path)) Raise(kFileNotFound);
   if (old_path == new_path) return;
   if (Exists(new_path)) Raise(kFileAlreadyExists);
@@ -281,11 +300,13 @@ std::unique_ptr<FileMover> FakePlatform::CreateFileMover() {
   return std::make_unique<FakeMover>(*this);
 }
 
-void FakePlatform::MoveFile(const Text& source, const Text& destination) {
+void FakePlatform::MoveFile(const Text& given, const Text& destination) {
   Enter(Op::kMoveFile);
+  const Text source = Resolve(given);
   if (!Exists(source) || IsFolder(source)) Raise(kFileNotFound);
   Text target = destination;
   if (EndsWithSep(destination)) target += NameOf(source);
+  target = Resolve(target);
   RequireFolder(ParentOf(target));
   if (Exists(target)) Raise(kFileAlreadyExists);
   // A move re-creates the file: it now comes last in its folder's order.

@@ -73,6 +73,10 @@ class FakePlatform : public Platform {
   Text argument_text;
   Text program_folder = u"C:\\Game";
   uint64_t clock_seed = 1;
+  /// Names ignore ASCII letter case, as on Windows: a path finds an entry
+  /// whatever the case of its parts, and a look-up by exact name returns the
+  /// entry's own name.
+  bool ignore_case = false;
   /// Served by `NextRandom` before the seeded generator takes over.
   std::deque<float> randoms;
   /// Makes the `nth` call (1-based) of `op` fail with `number`.
@@ -145,6 +149,9 @@ class FakePlatform : public Platform {
   Text NextListed();
   std::vector<Text> Children(const Text& folder) const;
   void RequireFolder(const Text& folder) const;
+  /// `path` with each part spelt as the entry it finds, when names ignore
+  /// letter case; the part that finds none stays as given.
+  Text Resolve(const Text& path) const;
   void MoveTree(const Text& from, const Text& to, bool recreate);
 
   std::map<Text, Node> nodes_;

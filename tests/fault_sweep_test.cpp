@@ -29,6 +29,8 @@ const Text kMusicSlash = kMusic + u"\\";
 const Text kMusicPattern = kMusicSlash + u"*.*";
 const Text kTempFolder = kMusicSlash + u"temp";
 const Text kIntoTemp = kTempFolder + u"\\";
+const Text kTempPattern = kIntoTemp + u"*.*";
+const Text kOwnMark = kIntoTemp + u"Shuffler is moving files";
 const Text kLog = kGame + u"\\Shuffler.log";
 const Text kNoText;
 const Text kErrorCaption = u"Error";
@@ -205,6 +207,8 @@ class TraceChecker {
 
   /// A failure in the shuffle's handler left the shuffle.
   bool LeftShuffle() const { return left_shuffle_; }
+  /// "temp" could not be made for want of the right: no entry was touched.
+  bool Denied() const { return denied_; }
   int BoxesShown() const { return boxes_; }
   /// Failures reported, or passed over when the startup box failed.
   int FailuresHandled() const { return handled_; }
@@ -273,7 +277,7 @@ class TraceChecker {
   // A failure of either leaves the shuffle and is reported by the startup
   // sequence instead.
   void ShuffleReport(Kind kind, const Text& old_path, int32_t number,
-                     const Call* cause) {
+                     const Call* cause, const char* label = nullptr) {
     Text line, prompt;
     const char* report = "";
     switch (kind) {
@@ -296,13 +300,13 @@ class TraceChecker {
         break;
     }
     ++handled_;
-    if (debug_) {
+    if (debug_ && !recovering_) {
       const Call& log = Take(Op::kWriteLogLine, &line);
       if (log.failed) LeaveShuffle(log, cause);
     }
     const Call& box = Take(Op::kShowStopBox, &prompt, &kErrorCaption);
     if (box.failed) LeaveShuffle(box, cause);
-    Count(cause, report);
+    Count(cause, label != nullptr ? label : report);
     ++boxes_;
   }
 
@@ -327,20 +331,91 @@ class TraceChecker {
             call.subject.starts_with(u"Renamed \""));
   }
 
+  // The recovery's calls before the count pass: its look for "temp" and
+  // for the mark, and in a marked "temp" the listing of its files and the
+  // move of each back. Reported like the shuffle's failures, without the
+  // log, which is not open yet.
+  // `temp` is its path, which holds no program folder when that could not
+  // be found.
+  void WalkRecovery(const Text& temp) {
+    recovering_ = true;
+    const Text into_temp = temp + u"\\";
+    const Text mark_path = into_temp + kOwnMark.substr(kIntoTemp.size());
+    const Text pattern = into_temp + u"*.*";
+    const Text music_slash = temp.substr(0, temp.size() - 4);
+    const Call& look = Take(Op::kListFirst, &temp);
+    Then(look, Kind::kGeneral, kNoText);
+    bool own = false;
+    if (!look.failed && !look.object.empty()) {
+      const Call& mark = Take(Op::kListFirst, &mark_path);
+      Then(mark, Kind::kGeneral, kNoText);
+      own = !mark.failed && !mark.object.empty();
+    }
+    std::vector<Text> stranded;
+    for (bool first = true; own; first = false) {
+      const Call& list =
+          first ? Take(Op::kListFirst, &pattern) : Take(Op::kListNext);
+      Then(list, Kind::kGeneral, kNoText);
+      if (list.failed || list.object.empty()) break;
+      stranded.push_back(list.object);
+    }
+    bool mover_missing = false;
+    if (!stranded.empty()) {
+      const Call& create = Take(Op::kCreateFileMover);
+      Then(create, Kind::kGeneral, kNoText);
+      mover_missing = create.failed;
+    }
+    for (const Text& name : stranded) {
+      const Text from = into_temp + name;
+      if (mover_missing) {
+        ShuffleReport(Kind::kMoving, from, kObjectNotSet, nullptr);
+      } else {
+        Then(Take(Op::kMoveFile, &from, &music_slash), Kind::kMoving, from);
+      }
+    }
+    recovering_ = false;
+  }
+
   // The shuffle's calls, from its look for "temp" to its removal.
   void WalkShuffle() {
     const Call& look = Take(Op::kListFirst, &kTempFolder);
     // Before the first entry the stage is renaming, with no path yet.
     Then(look, Kind::kRenaming, kNoText);
+    bool marked = false;
+    const Call* denial = nullptr;
     if (look.failed || look.object.empty()) {
-      Then(Take(Op::kMakeFolder, &kTempFolder), Kind::kRenaming, kNoText);
+      const Call& make = Take(Op::kMakeFolder, &kTempFolder);
+      if (make.failed && make.number == kPermissionDenied) {
+        denial = &make;  // said once, after the log is open
+        pending_denial_ = denial;
+      } else {
+        Then(make, Kind::kRenaming, kNoText);
+      }
+      if (!make.failed) {
+        const Call& mark = Take(Op::kMakeFolder, &kOwnMark);
+        Then(mark, Kind::kRenaming, kNoText);
+        marked = !mark.failed;
+      }
+    } else {
+      const Call& mark = Take(Op::kListFirst, &kOwnMark);
+      Then(mark, Kind::kRenaming, kNoText);
+      marked = !mark.failed && !mark.object.empty();
     }
-    const Call& create = Take(Op::kCreateFileMover);
-    Then(create, Kind::kRenaming, kNoText);
-    const bool mover_missing = create.failed;
+    bool mover_missing = false;
+    if (denial == nullptr) {
+      const Call& create = Take(Op::kCreateFileMover);
+      Then(create, Kind::kRenaming, kNoText);
+      mover_missing = create.failed;
+    }
     if (debug_) Then(Take(Op::kOpenLog, &kLog), Kind::kRenaming, kNoText);
+    if (denial != nullptr) {
+      denied_ = true;
+      pending_denial_ = nullptr;
+      ShuffleReport(Kind::kGeneral, kNoText, denial->number, denial,
+                    "general box, entries left as they are");
+    }
 
-    while (NextStartsAnEntry()) {
+    while (denial == nullptr && NextStartsAnEntry()) {
       Text old_path, new_path;
       if (debug_) {
         const Call& line = Take(Op::kWriteLogLine);
@@ -375,6 +450,23 @@ class TraceChecker {
       ++entries_;
     }
     if (debug_) Then(Take(Op::kCloseLog), Kind::kGeneral, kNoText);
+    // The mark goes when nothing else is left in "temp".
+    bool only_mark_left = false;
+    for (bool first = true; marked; first = false) {
+      const Call& list =
+          first ? Take(Op::kListFirst, &kTempPattern) : Take(Op::kListNext);
+      Then(list, Kind::kGeneral, kNoText);
+      if (list.failed) break;
+      const Text& name = list.object;
+      only_mark_left = name.empty();
+      if (name != u"." && name != u".." &&
+          name != kOwnMark.substr(kIntoTemp.size()))
+        break;
+    }
+    if (marked && only_mark_left) {
+      Then(Take(Op::kRemoveFolder, &kOwnMark), Kind::kGeneral, kNoText);
+    }
+    if (denial != nullptr) return;
     const Call& remove = Take(Op::kRemoveFolder, &kTempFolder);
     if (remove.failed) {
       ShuffleReport(Kind::kGeneral, kNoText, remove.number, &remove);
@@ -401,11 +493,21 @@ class TraceChecker {
 
   // The startup sequence's calls, with the shuffle inside them.
   void WalkStartup() {
-    bool shuffled = false;
+    bool recovered = false, shuffled = false;
     int music_listings = 0;
     bool count_cut = false, subscript_reported = false, read_failed = false;
     while (j_ < t_.size()) {
       const Call& call = t_[j_];
+      if (!recovered && call.op == Op::kListFirst &&
+          call.subject.ends_with(u"\\mp3\\temp")) {
+        recovered = true;
+        try {
+          WalkRecovery(call.subject);
+        } catch (const ShuffleLeft&) {
+          recovering_ = false;
+        }
+        continue;
+      }
       if (!shuffled && call.op == Op::kListFirst &&
           call.subject == kTempFolder) {
         shuffled = true;
@@ -413,6 +515,11 @@ class TraceChecker {
           WalkShuffle();
         } catch (const ShuffleLeft&) {
           left_shuffle_ = true;
+          if (pending_denial_ != nullptr) {
+            // The shuffle was left before it could say so.
+            ++handled_;
+            Count(pending_denial_, "not said, the shuffle was left first");
+          }
         }
         continue;
       }
@@ -470,7 +577,8 @@ class TraceChecker {
   const int digits_;
   size_t j_ = 0;
   std::vector<std::string> problems_;
-  bool left_shuffle_ = false;
+  bool left_shuffle_ = false, denied_ = false, recovering_ = false;
+  const Call* pending_denial_ = nullptr;
   int boxes_ = 0, handled_ = 0, entries_ = 0;
   std::map<std::string, int> injected_reports_;
 };
@@ -480,21 +588,31 @@ class TraceChecker {
 struct Variant {
   Text args;
   bool debug, denum, no_launch, launch_option;
+  bool stranded;  // a stopped run left files in its marked "temp"
 };
 
 const Variant kVariants[] = {
-    {u"", false, false, false, false},
-    {u"/DEBUG", true, false, false, false},
-    {u"/DENUM", false, true, false, false},
-    {u"/denum /debug", true, true, false, false},
-    {u"/LAUNCH \"gta3.exe\" /DEBUG", true, false, false, true},
-    {u"/NOLAUNCH /Debug /DENUM", true, true, true, false},
+    {u"", false, false, false, false, false},
+    {u"/DEBUG", true, false, false, false, false},
+    {u"/DENUM", false, true, false, false, false},
+    {u"/denum /debug", true, true, false, false, false},
+    {u"/LAUNCH \"gta3.exe\" /DEBUG", true, false, false, true, false},
+    {u"/NOLAUNCH /Debug /DENUM", true, true, true, false, false},
+    {u"/DEBUG", true, false, false, false, true},
 };
 
 // The music folder: a collision pair for "/DENUM", names with and without
 // number prefixes, a sub-folder with a file inside, and the report file,
-// which is never touched. Every file's content is unique.
-void Populate(FakePlatform& fake) {
+// which is never touched. Every file's content is unique. With `stranded`,
+// a marked "temp" holds a file to bring back and one whose name is taken.
+void Populate(FakePlatform& fake, bool stranded) {
+  if (stranded) {
+    fake.AddFolder(kMusic);
+    fake.AddFolder(kTempFolder);
+    fake.AddFolder(kOwnMark);
+    fake.AddFile(kIntoTemp + u"05-Left.mp3", "left");
+    fake.AddFile(kIntoTemp + u"a.mp3", "taken");
+  }
   fake.AddFile(kGame + u"\\gta3.exe", "game");
   fake.AddMusic({u"01-Song.mp3", u"02-Song.mp3", u"a.mp3", u"Track.MP3",
                  u"2001-Odyssey.mp3", u"-Intro.mp3", u"Song - Live.mp3",
@@ -514,14 +632,16 @@ struct SweepResult {
 SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                         int32_t number) {
   TracingPlatform fake;
-  Populate(fake);
+  Populate(fake, variant.stranded);
   fake.argument_text = variant.args;
   fake.clock_seed = 20240601;
   for (int k : fail)
     fake.FailOverallCall(k, number);
   const std::vector<std::string> before = fake.ContentsBelow(kMusic);
 
-  std::string label = Narrow(variant.args) + " failing calls";
+  std::string label = Narrow(variant.args) +
+                      (variant.stranded ? " (stranded)" : "") +
+                      " failing calls";
   for (int k : fail)
     label.append(" ").append(std::to_string(k));
   SCOPED_TRACE(label);
@@ -595,7 +715,8 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
               std::vector<Text>{variant.launch_option ? u"C:\\Game\\gta3.exe"
                                                       : u"C:\\Game\\GTA3.EXE"});
   }
-  if (!checker.LeftShuffle() && form.FileCount > 0 && problems.empty()) {
+  if (!checker.LeftShuffle() && !checker.Denied() && form.FileCount > 0 &&
+      problems.empty()) {
     EXPECT_EQ(checker.EntriesShuffled(), form.FileCount);
   }
   return {static_cast<int>(trace.size()), fake.injected,
@@ -660,6 +781,7 @@ TEST(FaultSweep, EveryCallFailingAloneOrInPairsLosesNothingAndIsReported) {
       "renaming box",
       "moving box",
       "general box",
+      "general box, entries left as they are",
       "its shuffle box replaced by the startup box",
       "its startup box failed in turn",
       "a startup box that cannot be shown is passed over",

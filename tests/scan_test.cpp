@@ -114,9 +114,10 @@ TEST(Scan, ACollectPassThatFindsMoreThanTheCountStopsAtTheFirstSurplus) {
   fake.AddMusic({u"a.mp3", u"b.mp3"});
   fake.argument_text = u"/NOLAUNCH";
   // Two entries appear between the count pass and the collect pass (the
-  // fourth listing, after the two looks for a game executable).
+  // fifth listing, after the two looks for a game executable and the look
+  // for "temp").
   fake.before_call = [&](Op op, int nth) {
-    if (op == Op::kListFirst && nth == 4) {
+    if (op == Op::kListFirst && nth == 5) {
       fake.AddMusic({u"late1.mp3", u"late2.mp3"});
     }
   };

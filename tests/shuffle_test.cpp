@@ -238,8 +238,9 @@ TEST(Shuffle, ASubFolderIsRenamedButNotMoved) {
   EXPECT_FALSE(run.fake.Exists(kTemp));
 }
 
-TEST(Shuffle, ATempFolderThatAlreadyExistedIsUsedAndWhatItHeldComesBack) {
+TEST(Shuffle, APlayersOwnTempFolderIsUsedAsItIsInAnyLetterCase) {
   {
+    // Empty: used, and removed at the end.
     MusicRun run({u"a.mp3", u"b.mp3"}, u"");
     run.fake.AddFolder(kTemp);
     run.Go();
@@ -248,29 +249,140 @@ TEST(Shuffle, ATempFolderThatAlreadyExistedIsUsedAndWhatItHeldComesBack) {
     EXPECT_TRUE(run.fake.boxes.empty());
     EXPECT_FALSE(run.fake.Exists(kTemp));
   }
+  for (bool ignore_case : {false, true}) {
+    // Holding a file of the player's: nothing is taken out of it, and it
+    // cannot be removed. Where names ignore letter case, "Temp" is that
+    // folder, and it is not renamed away while it is in use.
+    const Text folder = ignore_case ? u"Temp" : u"temp";
+    SCOPED_TRACE(Narrow(folder));
+    MusicRun run({u"a.mp3", u"b.mp3"}, u"/DEBUG");
+    run.fake.ignore_case = ignore_case;
+    run.fake.AddFolder(Music(folder));
+    run.fake.AddFile(Music(folder + u"\\parked.mp3"), "parked");
+    run.before = run.fake.ContentsBelow(kMusic);
+    run.Go();
+    EXPECT_EQ(run.fake.Names(Music(folder)), std::vector<Text>{u"parked.mp3"});
+    EXPECT_EQ(run.fake.CallsOf(Op::kMakeFolder), 0);
+    EXPECT_EQ(run.fake.CallsOf(Op::kRenameEntry), 2);
+    EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 4);
+    // The removal fails after the log is closed, so the startup box says
+    // that its line could not be written.
+    EXPECT_EQ(run.Prompts(),
+              std::vector<Text>{u"An error occurred!\r\n\r\nError Number: 52"
+                                u"\r\nDescription: Bad file name or number"});
+    for (const std::string& name : Listing(run.fake)) {
+      EXPECT_TRUE(name == Narrow(folder) || name[1] == '-') << name;
+    }
+  }
   {
-    // A run stopped between an entry's two moves left it in "temp": the
-    // next run brings it back first. One that cannot come back (its name
-    // is taken) stays, and is reported, as is the folder that keeps it.
-    MusicRun run({u"a.mp3"}, u"/DEBUG");
+    // Where letter case counts, "Temp" is an entry like any other.
+    MusicRun run({u"a.mp3", u"b.mp3"}, u"");
+    run.fake.AddFolder(Music(u"Temp"));
+    run.fake.AddFile(Music(u"Temp\\parked.mp3"), "parked");
+    run.before = run.fake.ContentsBelow(kMusic);
+    run.Go();
+    EXPECT_EQ(run.fake.CallsOf(Op::kRenameEntry), 3);
+    EXPECT_EQ(run.fake.boxes.size(), 2u);  // the folder cannot be moved
+    EXPECT_FALSE(run.fake.Exists(kTemp));
+    EXPECT_FALSE(run.fake.Exists(Music(u"Temp")));
+  }
+}
+
+TEST(Shuffle, WhatAStoppedRunLeftInItsMarkedTempComesBackBeforeTheCount) {
+  const Text mark = kTemp + u"\\Shuffler is moving files";
+  {
+    // A file that cannot come back (its name is taken) stays, and is
+    // reported, as is the folder that keeps it; the mark stays with it.
+    MusicRun run({u"a.mp3"}, u"");
     run.fake.AddFolder(kTemp);
+    run.fake.AddFolder(mark);
     run.fake.AddFile(kTemp + u"\\12-left.mp3", "left over");
     run.fake.AddFile(kTemp + u"\\a.mp3", "taken");
     run.fake.AddFolder(kTemp + u"\\folder");
-    run.before = run.fake.ContentsBelow(u"C:\\Game\\mp3");
+    run.before = run.fake.ContentsBelow(kMusic);
     run.Go();
-    EXPECT_EQ(run.fake.Content(Music(u"12-left.mp3")), "left over");
+    // What came back was counted and shuffled with the rest.
+    std::vector<std::string> listing = Listing(run.fake);
+    std::sort(listing.begin(), listing.end());
+    ASSERT_EQ(listing.size(), 3u);
+    EXPECT_TRUE(listing[0].ends_with("-a.mp3")) << listing[0];
+    EXPECT_TRUE(listing[1].ends_with("-left.mp3")) << listing[1];
+    EXPECT_EQ(listing[2], "temp");
     EXPECT_EQ(run.fake.Content(kTemp + u"\\a.mp3"), "taken");
-    const Text taken = u"C:\\Game\\mp3\\temp\\a.mp3";
-    EXPECT_EQ(
-        run.Prompts(),
-        (std::vector<Text>{u"An error occurred moving file: \r\n" + taken,
-                           u"An error occurred!\r\n\r\nError Number: 52\r\n"
-                           u"Description: Bad file name or number"}));
-    EXPECT_EQ(run.fake.log_lines.front(),
-              u"*** An error occurred moving file: " + taken);
-    // The entry listed before the run was shuffled as usual.
-    EXPECT_TRUE(run.fake.Exists(Music(u"1-a.mp3")));
+    EXPECT_TRUE(run.fake.IsFolder(mark));
+    const Text taken = kTemp + u"\\a.mp3";
+    EXPECT_EQ(run.Prompts(),
+              (std::vector<Text>{u"An error occurred moving file: \r\n" + taken,
+                                 u"An error occurred!\r\n\r\nNumber: 75\r\n"
+                                 u"Description: Path/File access error"}));
+  }
+  {
+    // A one-song folder whose only song was stranded gets it back.
+    MusicRun run({}, u"/DEBUG");
+    run.fake.AddFolder(kMusic);
+    run.fake.AddFolder(kTemp);
+    run.fake.AddFolder(mark);
+    run.fake.AddFile(kTemp + u"\\07-Song.mp3", "song");
+    run.before = run.fake.ContentsBelow(kMusic);
+    run.Go();
+    EXPECT_TRUE(run.fake.boxes.empty());
+    EXPECT_EQ(Listing(run.fake), std::vector<std::string>{"1-Song.mp3"});
+    EXPECT_FALSE(run.fake.Exists(kTemp));
+    EXPECT_EQ(run.fake.log_lines,
+              std::vector<Text>{u"Renamed \"" + Music(u"07-Song.mp3") +
+                                u"\" to \"" + Music(u"1-Song.mp3") + u"\""});
+  }
+}
+
+TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
+  // The run is stopped dead before each of its calls in turn; then a whole
+  // run follows. With a "Temp" of the player's, where names ignore letter
+  // case, what the player keeps there stays there, whatever happens.
+  struct Stopped {};
+  for (bool players_temp : {false, true}) {
+    SCOPED_TRACE(players_temp ? "with the player's Temp" : "without temp");
+    const Text parked = Music(u"Temp\\parked.mp3");
+    int k = 1;
+    for (bool stopped = true; stopped; ++k) {
+      SCOPED_TRACE("stopped before call " + std::to_string(k));
+      MusicRun run({u"a.mp3", u"b.mp3", u"c.mp3"}, u"");
+      if (players_temp) {
+        run.fake.ignore_case = true;
+        run.fake.AddFolder(Music(u"Temp"));
+        run.fake.AddFile(parked, "parked");
+        run.before = run.fake.ContentsBelow(kMusic);
+      }
+      stopped = false;
+      run.fake.before_call = [&](Op, int) {
+        if (run.fake.OverallCalls() == k) {
+          stopped = true;
+          throw Stopped{};
+        }
+      };
+      frmOne stopped_form(run.fake);
+      try {
+        stopped_form.RunStartup();
+      } catch (const Stopped&) {
+      } catch (const ProcessEnded&) {
+      }
+      run.fake.before_call = nullptr;
+      EXPECT_EQ(run.fake.ContentsBelow(kMusic), run.before);
+      if (players_temp) {
+        EXPECT_EQ(run.fake.Content(parked), "parked");
+      } else {
+        EXPECT_LE(run.fake.Names(kTemp).size(), 2u);  // the mark and a file
+      }
+      run.Go();
+      if (players_temp) {
+        EXPECT_EQ(run.fake.Content(parked), "parked");
+      } else {
+        // Everything is back in the music folder, and "temp" is gone.
+        EXPECT_EQ(run.fake.Names(kMusic).size(), 3u);
+        EXPECT_FALSE(run.fake.Exists(kTemp));
+        EXPECT_TRUE(run.fake.boxes.empty());
+      }
+    }
+    EXPECT_GT(k, 20);
   }
 }
 

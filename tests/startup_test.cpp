@@ -145,6 +145,35 @@ TEST(Startup, NegativeNumbersKeepTheirSignAndSeedingFailuresAreReported) {
             Text::npos);
 }
 
+TEST(Startup, AMusicFolderThatMayNotBeChangedIsSaidOnceAndTheGameStarts) {
+  for (bool debug : {false, true}) {
+    FakePlatform fake;
+    fake.AddFile(u"C:\\Game\\gta3.exe");
+    fake.AddMusic({u"01-a.mp3", u"b.mp3", u"c.mp3"});
+    fake.argument_text = debug ? u"/DEBUG" : u"";
+    fake.FailCall(Op::kMakeFolder, 1, kPermissionDenied);
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].prompt,
+              u"An error occurred!\r\n\r\nNumber: 70\r\n"
+              u"Description: Permission denied");
+    EXPECT_EQ(fake.boxes[0].caption, u"Error");
+    // The entries are left as they are: not one rename or move.
+    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 0);
+    EXPECT_EQ(fake.CallsOf(Op::kMoveFile), 0);
+    EXPECT_EQ(fake.Names(Text(FakePlatform::kMusic)),
+              (std::vector<Text>{u"01-a.mp3", u"b.mp3", u"c.mp3"}));
+    EXPECT_EQ(fake.log_lines,
+              debug ? std::vector<Text>{u"*** An error occurred! 70, "
+                                        u"Permission denied"}
+                    : std::vector<Text>{});
+    EXPECT_EQ(fake.CallsOf(Op::kCloseLog), debug ? 1 : 0);
+    EXPECT_EQ(fake.CallsOf(Op::kRemoveFolder), 0);
+    EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\GTA3.EXE"});
+  }
+}
+
 TEST(Startup, EmptyOrMissingMusicFolderSkipsTheShuffleButStillLaunches) {
   for (bool make_folder : {false, true}) {
     FakePlatform fake;
