@@ -7,6 +7,8 @@ set -euo pipefail
 # AddressSanitizer and UndefinedBehaviorSanitizer).
 packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
           libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+# The Windows file systems the tests mount through FUSE (NTFS, exFAT, FAT32).
+packages+=(ntfs-3g exfat-fuse exfatprogs fusefat dosfstools)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi

@@ -164,8 +164,7 @@ std::string ScratchMount::WhyNot(WindowsFileSystem kind) {
   }
   for (const Tool& tool : ToolsFor(kind)) {
     if (FindTool(tool.name).empty()) {
-      return std::string("no ") + tool.name + " (package " + tool.package +
-             ")";
+      return std::string("no ") + tool.name + " (package " + tool.package + ")";
     }
   }
   return "";
@@ -198,8 +197,8 @@ ScratchMount::ScratchMount(WindowsFileSystem kind, int megabytes) {
       case WindowsFileSystem::kExfat: {
         MustRun({"mkfs.exfat", image});
         std::string device = MustRun({"losetup", "-f", "--show", image});
-        while (!device.empty() && (device.back() == '\n' ||
-                                   device.back() == ' ')) {
+        while (!device.empty() &&
+               (device.back() == '\n' || device.back() == ' ')) {
           device.pop_back();
         }
         loop_device_ = device;
@@ -226,7 +225,9 @@ ScratchMount::ScratchMount(WindowsFileSystem kind, int megabytes) {
   }
 }
 
-ScratchMount::~ScratchMount() { Unmount(); }
+ScratchMount::~ScratchMount() {
+  Unmount();
+}
 
 void ScratchMount::Unmount() {
   if (is_mounted_ && RunTool({"umount", mounted_}).status != 0) {
@@ -241,11 +242,10 @@ void ScratchMount::Unmount() {
 }
 
 bool SetNtfsAttributes(const std::filesystem::path& path, uint32_t attributes) {
-  const unsigned char value[4] = {
-      static_cast<unsigned char>(attributes >> 24),
-      static_cast<unsigned char>(attributes >> 16),
-      static_cast<unsigned char>(attributes >> 8),
-      static_cast<unsigned char>(attributes)};
+  const unsigned char value[4] = {static_cast<unsigned char>(attributes >> 24),
+                                  static_cast<unsigned char>(attributes >> 16),
+                                  static_cast<unsigned char>(attributes >> 8),
+                                  static_cast<unsigned char>(attributes)};
   return setxattr(path.c_str(), "system.ntfs_attrib_be", value, sizeof value,
                   0) == 0;
 }
