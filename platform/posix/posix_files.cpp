@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "platform/posix/utf8.h"
 
@@ -177,6 +178,10 @@ void NoReplaceRenamer::Learn(const std::string& to, Flag flag, long name_max) {
 void WindowsAttributes::Prepare(int folder_fd, const std::string& folder) {
   way_ = Way::kNone;
   folder_fd_ = folder_fd;
+  if (folder_length_ != folder.size() + 1 ||
+      path_.compare(0, folder.size(), folder) != 0) {
+    shown_.clear();  // another folder
+  }
   path_.assign(folder);
   path_ += '/';
   folder_length_ = path_.size();
@@ -218,6 +223,15 @@ void WindowsAttributes::Prepare(int folder_fd, const std::string& folder) {
 }
 
 bool WindowsAttributes::HiddenOrSystem(const char* name) {
+  if (way_ == Way::kNone) return false;
+  std::string key = name;
+  if (shown_.count(key) != 0) return false;
+  const bool hidden = ReadHiddenOrSystem(name);
+  if (!hidden) shown_.insert(std::move(key));
+  return hidden;
+}
+
+bool WindowsAttributes::ReadHiddenOrSystem(const char* name) {
 #ifdef __linux__
   path_.resize(folder_length_);
   path_ += name;

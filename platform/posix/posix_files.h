@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/platform.h"
@@ -59,6 +60,11 @@ class NoReplaceRenamer {
 
 /// Reads Windows' hidden and system attributes of the entries of one folder,
 /// on the file systems that keep them (NTFS, FAT, exFAT).
+///
+/// An entry found neither hidden nor system is not asked again while the
+/// object is prepared for the same folder again: a shuffle lists its folder
+/// twice in a row, and on a FUSE file system every read is a round trip to
+/// its driver. An attribute set between the two listings goes unseen.
 class WindowsAttributes {
  public:
   /// Prepares for the entries of the open folder `folder_fd`, whose path is
@@ -74,11 +80,13 @@ class WindowsAttributes {
 
  private:
   enum class Way : uint8_t { kNone, kNtfsXattr, kDosXattr, kFatIoctl };
+  bool ReadHiddenOrSystem(const char* name);
 
   Way way_ = Way::kNone;
   int folder_fd_ = -1;
   std::string path_;  // the folder and a '/', then the entry's name
   size_t folder_length_ = 0;
+  std::unordered_set<std::string> shown_;  // read as neither, in path_'s folder
 };
 
 }  // namespace shuffler::posix

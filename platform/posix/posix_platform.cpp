@@ -63,6 +63,28 @@ bool HasHiddenOrSystemAttribute(const std::string& folder,
   return hidden;
 }
 
+// True when `path` is a folder (not a link to one); raises when it cannot
+// be looked at. Only the type is asked for, and taken from what the system
+// already knows where it can: an entry's type never changes, while a FUSE
+// file system is asked again for everything else after each rename of the
+// entry, a round trip to its driver.
+bool IsFolder(const std::string& path) {
+#ifdef STATX_TYPE
+  struct statx status;
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
+            STATX_TYPE, &status) != 0) {
+    RaiseError(errno, PathRole::kExisting);
+  }
+  return S_ISDIR(status.stx_mode);
+#else
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) {
+    RaiseError(errno, PathRole::kExisting);
+  }
+  return S_ISDIR(status.st_mode);
+#endif
+}
+
 bool Exists(const std::string& path) {
   struct stat status;
   return lstat(path.c_str(), &status) == 0;
@@ -204,12 +226,8 @@ class PosixFileMover : public FileMover {
 
   void MoveFile(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
-    if (!IsOwnLastTarget(from_)) {
-      struct stat status;
-      if (lstat(from_.c_str(), &status) != 0) {
-        RaiseError(errno, PathRole::kExisting);
-      }
-      if (S_ISDIR(status.st_mode)) Raise(kFileNotFound);  // files only
+    if (!IsOwnLastTarget(from_) && IsFolder(from_)) {
+      Raise(kFileNotFound);  // files only
     }
     posix::AssignPathBytes(destination, to_);
     if (!destination.empty() && destination.back() == u'/') {
