@@ -10,6 +10,9 @@
 //      for every entry, in random order, one never-replacing rename to its
 //      new name and the two moves into "mp3/temp" and back, with "temp" made
 //      before and removed after.
+// With "--folder=PATH" the folders are made in PATH instead (scripts/bench.sh
+// passes an NTFS mount), and with "--bare=rename" B renames with plain
+// rename() calls: the floor on file systems that refuse RENAME_NOREPLACE.
 // Both run on one processor, the one the benchmark starts on: left to the
 // scheduler, each new Shuffler process would start on whichever processor
 // is idler, while the bare loop stays put, so other work on the machine
@@ -233,7 +236,8 @@ struct SizeResult {
 };
 
 SizeResult MeasureSize(const std::string& root, const Programs& programs,
-                       int count, int pairs, std::mt19937_64& random) {
+                       int count, int pairs, bool plain_rename,
+                       std::mt19937_64& random) {
   GameFolder game(root, programs.shuffler);
   std::vector<double> a_times, b_times, ratios;
   SizeResult result;
@@ -246,7 +250,7 @@ SizeResult MeasureSize(const std::string& root, const Programs& programs,
     CheckShuffled(game.Music(), count, "Shuffler");
 
     game.Refill(count);
-    const double b = bench::BareShuffle(game.Music(), random());
+    const double b = bench::BareShuffle(game.Music(), random(), plain_rename);
     CheckShuffled(game.Music(), count, "the bare loop");
 
     if (pair < 0) continue;
@@ -324,6 +328,7 @@ void PrintReport(const std::vector<SizeResult>& sizes,
                 last.count, first.count, growth(first.a_median, last.a_median),
                 growth(first.b_median, last.b_median));
   }
+  if (startup.runs == 0) return;
   std::printf(
       "\n| empty music folder (%d runs) | median | min | peak RSS |\n"
       "|---|---:|---:|---:|\n"
@@ -342,6 +347,8 @@ struct Options {
   std::vector<int> sizes = {1000, 10000, 32767};
   std::vector<int> pairs = {31, 21, 17};
   int startup_runs = 200;
+  std::string folder;         // where the work folder is made; empty: temp
+  bool plain_rename = false;  // B renames with rename(), not renameat2
 };
 
 std::vector<int> ParseList(const std::string& text) {
@@ -369,10 +376,17 @@ Options ParseOptions(int argc, char** argv) {
       options.pairs = ParseList(p);
     } else if (const char* r = value("--startup-runs=")) {
       options.startup_runs = std::stoi(r);
+    } else if (const char* f = value("--folder=")) {
+      options.folder = f;
+    } else if (argument == "--bare=rename") {
+      options.plain_rename = true;
+    } else if (argument == "--bare=noreplace") {
+      options.plain_rename = false;
     } else {
       Fail(
           "usage: shuffler_bench [--program=PATH] [--sizes=N,N,...] "
-          "[--pairs=P,P,...] [--startup-runs=R]");
+          "[--pairs=P,P,...] [--startup-runs=R] [--folder=PATH] "
+          "[--bare=noreplace|rename]");
     }
   }
   if (options.pairs.size() == 1) {
@@ -387,13 +401,15 @@ Options ParseOptions(int argc, char** argv) {
     }
     if (options.pairs[i] < 1) Fail("every size needs at least one pair");
   }
-  if (options.startup_runs < 1) Fail("--startup-runs must be at least 1");
+  if (options.startup_runs < 0) Fail("--startup-runs must be 0 or more");
   return options;
 }
 
-// A new folder in the system's temporary directory.
-fs::path MakeWorkFolder(std::mt19937_64& random) {
-  const fs::path base = fs::temp_directory_path();
+// A new folder in `base`, or in the system's temporary directory.
+fs::path MakeWorkFolder(const std::string& base_folder,
+                        std::mt19937_64& random) {
+  const fs::path base =
+      base_folder.empty() ? fs::temp_directory_path() : fs::path(base_folder);
   fs::path folder;
   do {
     folder = base / ("shuffler-bench-" + std::to_string(random()));
@@ -408,7 +424,7 @@ int main(int argc, char** argv) {
   try {
     const Options options = ParseOptions(argc, argv);
     std::mt19937_64 random(std::random_device{}());
-    root = MakeWorkFolder(random);
+    root = MakeWorkFolder(options.folder, random);
     const Programs programs = {options.program, SHUFFLER_LAUNCHER_PATH,
                                (root / "output.txt").string(),
                                (root / "launcher.txt").string()};
@@ -419,10 +435,17 @@ int main(int argc, char** argv) {
     std::vector<SizeResult> sizes;
     for (size_t i = 0; i < options.sizes.size(); ++i) {
       sizes.push_back(MeasureSize(root.string(), programs, options.sizes[i],
-                                  options.pairs[i], random));
+                                  options.pairs[i], options.plain_rename,
+                                  random));
     }
-    const StartupResult startup =
-        MeasureStartup(root.string(), programs, options.startup_runs);
+    StartupResult startup;
+    if (options.startup_runs > 0) {
+      startup = MeasureStartup(root.string(), programs, options.startup_runs);
+    }
+    std::printf(
+        "\nB renames with %s, in %s.\n",
+        options.plain_rename ? "plain rename()" : "renameat2(RENAME_NOREPLACE)",
+        root.c_str());
     PrintReport(sizes, startup);
     fs::remove_all(root);
     return 0;

@@ -8,6 +8,8 @@ set -euo pipefail
 # check the Windows release archive.
 packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
           libgmock-dev clang libclang-rt-14-dev zip unzip)
+# The Windows file systems the tests mount through FUSE (NTFS, exFAT, FAT32).
+packages+=(ntfs-3g exfat-fuse exfatprogs fusefat dosfstools)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
   # python3 runs the parity suite (tests/parity) of the two programs.
   packages+=(g++-mingw-w64-x86-64-posix wine64 python3)

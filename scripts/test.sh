@@ -30,6 +30,16 @@ for preset in "${presets[@]}"; do
   # What the fault sweep, the crash trials and the overflow run covered.
   grep -h '^\[ \(sweep\|crash\|overflow\) ' \
     "build/$preset/Testing/Temporary/LastTest.log" || true
+  # Skipped tests (no FUSE, not the superuser...) must not pass unseen.
+  skipped=$(grep -h '^\[  SKIPPED \] [^ ]*\.' \
+    "build/$preset/Testing/Temporary/LastTest.log" | sed 's/ (.*//' |
+    sort -u || true)
+  if [[ -n "$skipped" ]]; then
+    echo "!! SKIPPED on $preset: $(wc -l <<<"$skipped") test(s) did not run:"
+    echo "$skipped"
+    grep -h 'SKIPPED: ' "build/$preset/Testing/Temporary/LastTest.log" |
+      sort -u || true
+  fi
   echo "== $preset: $((SECONDS - start)) s"
 done
 

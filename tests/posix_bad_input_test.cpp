@@ -1,8 +1,9 @@
 // The real program on music folders that are hard to handle: names that are
 // not UTF-8, names too long for a prefix, a name like the shuffle's own
 // marker, a file named "temp", a folder nobody may change, a music "folder"
-// that is a file, and more entries than the scan can count. Each run must
-// end, report what the design says on standard error, and lose nothing.
+// that is a file, more entries than the scan can count, and files that
+// Windows marks hidden or system on an NTFS mount. Each run must end, report
+// what the design says on standard error, and lose nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix/testing/posix_testing.h"
+#include "platform/posix/testing/scratch_mount.h"
 
 namespace shuffler::posix_testing {
 namespace {
@@ -231,6 +233,50 @@ TEST(PosixBadInput, AMusicFolderThatIsAFileIsLeftAlone) {
   EXPECT_EQ(run.error_output, "");
   EXPECT_EQ(ReadContent(game.Music()), "a file where the folder should be");
   EXPECT_TRUE(fs::is_regular_file(game.Music()));
+}
+
+// Windows keeps a folder's settings and pictures in hidden and system
+// files; renamed, they stop working there. On NTFS their attributes keep
+// them out of the shuffle, whatever their names.
+TEST(PosixBadInput, HiddenAndSystemFilesOnNtfsKeepTheirNames) {
+  const std::string why = ScratchMount::WhyNot(WindowsFileSystem::kNtfs);
+  if (!why.empty()) GTEST_SKIP() << "SKIPPED: no ntfs mount: " << why;
+  ScratchMount mount(WindowsFileSystem::kNtfs);
+  GameFolder game(SHUFFLER_PROGRAM_PATH, mount.Folder());
+  const std::map<std::string, uint32_t> marked = {
+      {"desktop.ini", kHiddenAttribute | kSystemAttribute},
+      {"Folder.jpg", kHiddenAttribute | kArchiveAttribute},
+      {"AlbumArtSmall.jpg", kSystemAttribute},
+  };
+  for (const auto& [name, attributes] : marked) {
+    game.Write("mp3/" + name, "picture or settings: " + name);
+    ASSERT_TRUE(SetNtfsAttributes(game.Music() / name, attributes)) << name;
+  }
+  const std::vector<std::string> songs = {"01-One.mp3", "02-Two.mp3",
+                                          "Three.mp3"};
+  for (const std::string& name : songs)
+    game.Write("mp3/" + name, "song " + name);
+  const auto before = Snapshot(game.Music());
+
+  const ProgramRun run = game.Run({"/NOLAUNCH", "/DEBUG"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.error_output, "");
+
+  const auto after = Snapshot(game.Music());
+  EXPECT_EQ(Contents(after), Contents(before));
+  std::set<std::string> rests;
+  for (const auto& [name, content] : after) {
+    if (marked.count(name) == 1) {
+      EXPECT_EQ(content, "picture or settings: " + name);
+    } else {
+      // Three songs: one-digit numbers, the hidden files not counted.
+      rests.insert(WithoutPrefix(name, 1));
+    }
+  }
+  EXPECT_EQ(rests, (std::set<std::string>{"One.mp3", "Two.mp3", "Three.mp3"}));
+  EXPECT_EQ(CountOf(ReadContent(game.Root() / "Shuffler.log"), "Renamed \""),
+            songs.size());
+  EXPECT_FALSE(fs::exists(game.Temp()));
 }
 
 TEST(PosixBadInput, MoreEntriesThanTheCountHoldsShuffleTheFirst32767) {

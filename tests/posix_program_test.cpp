@@ -1,8 +1,11 @@
 // The real Shuffler program in a real game folder: a whole run with the log
-// and the launch, as a player would start it.
+// and the launch, as a player would start it, also through a symbolic link.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -194,6 +197,37 @@ TEST_F(ProgramTest, LaunchOptionsStartExactlyTheNamedProgram) {
   ASSERT_EQ(Run(""), 0);
   EXPECT_TRUE(WaitFor(game_ / "default.txt"));
   EXPECT_EQ(MusicContents().size(), 1u);
+}
+
+// Started through a symbolic link, Shuffler shuffles the music next to the
+// link, as Windows would, not next to the program the link points to; with
+// or without /proc.
+TEST_F(ProgramTest, ThroughASymbolicLinkTheLinksFolderIsShuffled) {
+  fs::create_directories(game_ / "install" / "mp3");
+  fs::rename(game_ / "Shuffler", game_ / "install" / "Shuffler");
+  fs::create_symlink("install/Shuffler", game_ / "Shuffler");
+  WriteBytes(game_ / "install" / "mp3" / "01-Elsewhere.mp3", "elsewhere");
+  WriteBytes(game_ / "mp3" / "01-Here.mp3", "here");
+
+  ASSERT_EQ(Run("/NOLAUNCH /DENUM"), 0);
+  EXPECT_EQ(stderr_, "");
+  EXPECT_TRUE(fs::exists(game_ / "mp3" / "Here.mp3"));
+  EXPECT_TRUE(fs::exists(game_ / "install" / "mp3" / "01-Elsewhere.mp3"));
+
+  // The same without /proc, where the superuser can hide it.
+  WriteBytes(game_ / "mp3" / "02-Also.mp3", "also");
+  const std::string command =
+      "cd " + Quoted(game_.string()) +
+      " && unshare --mount --propagation private sh -c "
+      "'umount -l /proc 2>/dev/null || exit 97; test -e /proc/self && exit "
+      "97; exec ./Shuffler /NOLAUNCH /DENUM' 2>/dev/null";
+  const int status = std::system(command.c_str());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::printf("[ note     ] no run without /proc here (status %d)\n", status);
+    return;
+  }
+  EXPECT_TRUE(fs::exists(game_ / "mp3" / "Also.mp3"));
+  EXPECT_TRUE(fs::exists(game_ / "install" / "mp3" / "01-Elsewhere.mp3"));
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ ChildFigures RunChild(const std::vector<std::string>& argv,
   return figures;
 }
 
-double BareShuffle(const std::string& music, uint64_t seed) {
+double BareShuffle(const std::string& music, uint64_t seed, bool plain_rename) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
 
@@ -131,12 +131,13 @@ double BareShuffle(const std::string& music, uint64_t seed) {
     temp_path.resize(into_temp.size());
     temp_path.append(prefix, static_cast<size_t>(length)).append(bare);
 
+    const unsigned flags = plain_rename ? 0 : RENAME_NOREPLACE;
     if (renameat2(AT_FDCWD, old_path.c_str(), AT_FDCWD, new_path.c_str(),
-                  RENAME_NOREPLACE) != 0 ||
+                  flags) != 0 ||
         renameat2(AT_FDCWD, new_path.c_str(), AT_FDCWD, temp_path.c_str(),
-                  RENAME_NOREPLACE) != 0 ||
+                  flags) != 0 ||
         renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, new_path.c_str(),
-                  RENAME_NOREPLACE) != 0) {
+                  flags) != 0) {
       Fail("rename " + old_path, errno);
     }
   }

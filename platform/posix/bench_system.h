@@ -30,8 +30,11 @@ ChildFigures RunChild(const std::vector<std::string>& argv,
 /// "temp" in it, then for every entry in a random order renames it, never
 /// replacing, to a random number zero-padded to the count's digits, "-" and
 /// its name without an old number prefix, moves it into "temp" and straight
-/// back, and removes "temp". Returns the seconds it took.
-double BareShuffle(const std::string& music, uint64_t seed);
+/// back, and removes "temp". Returns the seconds it took. Each rename is
+/// renameat2 with RENAME_NOREPLACE, or with `plain_rename` a plain rename():
+/// the floor on file systems that refuse the flag.
+double BareShuffle(const std::string& music, uint64_t seed,
+                   bool plain_rename = false);
 
 /// Writes every change on the file system holding `path` to disk.
 void SyncFileSystem(const std::string& path);

@@ -1,10 +1,13 @@
 // The file pieces of the POSIX platform that its tests reach directly: the
-// mapping of errno values onto Shuffler's failure numbers, and the rename
-// that never replaces an existing entry.
+// mapping of errno values onto Shuffler's failure numbers, the rename that
+// never replaces an existing entry, and the hidden and system attributes of
+// Windows file systems.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -30,17 +33,60 @@ std::string PathBytes(const Text& text);
 /// every rename and move.
 void AssignPathBytes(TextView text, std::string& bytes);
 
-/// Renames `from` to `to` unless `to` exists, which is never replaced.
-/// Returns 0, or the errno value of the failure (EEXIST when `to` exists).
-///
-/// Uses renameat2 with RENAME_NOREPLACE. Where the file system refuses that
-/// flag, it claims `to` atomically with a placeholder (a new empty file, or
-/// a new folder when `from` is a folder) and renames over the placeholder,
-/// which is removed again when that rename fails.
-int RenameWithoutReplacing(const std::string& from, const std::string& to);
+/// Renames entries without ever replacing one, and keeps what it learns
+/// about each target folder's file system on the way.
+class NoReplaceRenamer {
+ public:
+  /// Renames `from` to `to` unless `to` exists, which is never replaced.
+  /// Returns 0, or the errno value of the failure (EEXIST when `to`
+  /// exists). Nothing is created or removed on any path.
+  int Rename(const std::string& from, const std::string& to);
 
-/// Makes `RenameWithoutReplacing` take its placeholder path always, so tests
-/// can run it on file systems that accept RENAME_NOREPLACE.
-void ForceRenameFallback(bool forced);
+  /// How many target folders were found to refuse RENAME_NOREPLACE.
+  int RefusingFolders() const;
+
+ private:
+  enum class Flag : uint8_t { kTaken, kRefused };
+  struct Folder {
+    std::string path;
+    Flag flag;
+    long name_max;  // the longest name in bytes, or -1 when unknown
+  };
+  const Folder* Find(const std::string& to) const;
+  void Learn(const std::string& to, Flag flag, long name_max);
+
+  std::vector<Folder> folders_;  // the few folders renamed into, newest last
+};
+
+/// Reads Windows' hidden and system attributes of the entries of one folder,
+/// on the file systems that keep them (NTFS, FAT, exFAT).
+///
+/// An entry found neither hidden nor system is not asked again while the
+/// object is prepared for the same folder again: a shuffle lists its folder
+/// twice in a row, and on a FUSE file system every read is a round trip to
+/// its driver. An attribute set between the two listings goes unseen.
+class WindowsAttributes {
+ public:
+  /// Prepares for the entries of the open folder `folder_fd`, whose path is
+  /// `folder`: decides once whether its file system can hold the attributes
+  /// at all, and how they are read there.
+  void Prepare(int folder_fd, const std::string& folder);
+  /// False where entries cannot have the attributes (ext4 and the like);
+  /// `HiddenOrSystem` is then always false.
+  bool Any() const { return way_ != Way::kNone; }
+  /// True when the entry `name` of the prepared folder is hidden or a system
+  /// entry. An attribute that cannot be read counts as neither.
+  bool HiddenOrSystem(const char* name);
+
+ private:
+  enum class Way : uint8_t { kNone, kNtfsXattr, kDosXattr, kFatIoctl };
+  bool ReadHiddenOrSystem(const char* name);
+
+  Way way_ = Way::kNone;
+  int folder_fd_ = -1;
+  std::string path_;  // the folder and a '/', then the entry's name
+  size_t folder_length_ = 0;
+  std::unordered_set<std::string> shown_;  // read as neither, in path_'s folder
+};
 
 }  // namespace shuffler::posix

@@ -43,6 +43,47 @@ bool IsHidden(const Name& name) {
          !(name.size() == 2 && name[1] == '.');
 }
 
+bool IsDotOrDotDot(std::string_view name) {
+  return name == "." || name == "..";
+}
+
+// True when the entry `name` of `folder` has Windows' hidden or system
+// attribute, on a file system that keeps them.
+bool HasHiddenOrSystemAttribute(const std::string& folder,
+                                const std::string& name) {
+  if (IsDotOrDotDot(name)) return false;
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  posix::WindowsAttributes attributes;
+  attributes.Prepare(fd, folder);
+  const bool hidden =
+      attributes.Any() && attributes.HiddenOrSystem(name.c_str());
+  close(fd);
+  return hidden;
+}
+
+// True when `path` is a folder (not a link to one); raises when it cannot
+// be looked at. Only the type is asked for, and taken from what the system
+// already knows where it can: an entry's type never changes, while a FUSE
+// file system is asked again for everything else after each rename of the
+// entry, a round trip to its driver.
+bool IsFolder(const std::string& path) {
+#ifdef STATX_TYPE
+  struct statx status;
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
+            STATX_TYPE, &status) != 0) {
+    RaiseError(errno, PathRole::kExisting);
+  }
+  return S_ISDIR(status.stx_mode);
+#else
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) {
+    RaiseError(errno, PathRole::kExisting);
+  }
+  return S_ISDIR(status.st_mode);
+#endif
+}
+
 bool Exists(const std::string& path) {
   struct stat status;
   return lstat(path.c_str(), &status) == 0;
@@ -100,7 +141,10 @@ class FolderReader {
   bool Open(const std::string& folder) {
     Close();
     dir_ = opendir(folder.c_str());
-    if (dir_ != nullptr) return true;
+    if (dir_ != nullptr) {
+      attributes_.Prepare(dirfd(dir_), folder);
+      return true;
+    }
     const int error = errno;
     if (error == ENOENT || error == ENOTDIR) return false;
     RaiseError(error, PathRole::kFolder);
@@ -123,8 +167,13 @@ class FolderReader {
         if (errno != 0) RaiseError(errno, PathRole::kFolder);
         return false;
       }
-      if (IsHidden(std::string_view(entry->d_name))) continue;
+      const std::string_view bytes = entry->d_name;
+      if (IsHidden(bytes)) continue;
       if (mask == ListMask::kNormalFiles && !IsNonFolder(*entry)) continue;
+      if (attributes_.Any() && !IsDotOrDotDot(bytes) &&
+          attributes_.HiddenOrSystem(entry->d_name)) {
+        continue;
+      }
       name = DecodeUtf8(entry->d_name);
       return true;
     }
@@ -146,6 +195,7 @@ class FolderReader {
   }
 
   DIR* dir_ = nullptr;
+  posix::WindowsAttributes attributes_;
 };
 
 // The real name of a non-folder in `place.folder` whose name equals
@@ -164,18 +214,19 @@ Text FindFileIgnoringCase(const Place& place) {
 // Shared by the platform and every mover it creates.
 using ChangeCount = std::shared_ptr<uint64_t>;
 
+// The never-replacing rename, shared by the platform and its movers so that
+// what it learns about a folder is learnt once.
+using Renamer = std::shared_ptr<posix::NoReplaceRenamer>;
+
 class PosixFileMover : public FileMover {
  public:
-  explicit PosixFileMover(ChangeCount changes) : changes_(std::move(changes)) {}
+  PosixFileMover(ChangeCount changes, Renamer renamer)
+      : changes_(std::move(changes)), renamer_(std::move(renamer)) {}
 
   void MoveFile(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
-    if (!IsOwnLastTarget(from_)) {
-      struct stat status;
-      if (lstat(from_.c_str(), &status) != 0) {
-        RaiseError(errno, PathRole::kExisting);
-      }
-      if (S_ISDIR(status.st_mode)) Raise(kFileNotFound);  // files only
+    if (!IsOwnLastTarget(from_) && IsFolder(from_)) {
+      Raise(kFileNotFound);  // files only
     }
     posix::AssignPathBytes(destination, to_);
     if (!destination.empty() && destination.back() == u'/') {
@@ -186,7 +237,7 @@ class PosixFileMover : public FileMover {
                                 : TextView(source).substr(cut + 1);
       AppendUtf8(name, to_);
     }
-    const int error = posix::RenameWithoutReplacing(from_, to_);
+    const int error = renamer_->Rename(from_, to_);
     ++*changes_;
     if (error != 0) {
       last_target_.clear();
@@ -210,6 +261,7 @@ class PosixFileMover : public FileMover {
   }
 
   ChangeCount changes_;
+  Renamer renamer_;
   std::string last_target_;  // empty when the last move failed
   uint64_t changes_at_last_target_ = 0;
   // The byte paths of the current move; kept to reuse their storage.
@@ -238,7 +290,7 @@ class PosixPlatform : public Platform {
   Text ArgumentText() override { return arguments_; }
 
   Text ProgramFolder() override {
-    std::string program = ExecutablePath();
+    std::string program = ProgramPath();
     const size_t cut = program.rfind('/');
     program.resize(cut == std::string::npos ? 0 : cut);
     return DecodeUtf8(program);
@@ -311,12 +363,12 @@ class PosixPlatform : public Platform {
       }
       return;
     }
-    const int error = posix::RenameWithoutReplacing(from, to);
+    const int error = renamer_->Rename(from, to);
     if (error != 0) RaiseRenameError(error, from);
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
-    return std::make_unique<PosixFileMover>(changes_);
+    return std::make_unique<PosixFileMover>(changes_, renamer_);
   }
 
   void OpenLog(const Text& path) override {
@@ -430,8 +482,36 @@ class PosixPlatform : public Platform {
  private:
   enum class Listing { kNone, kExactReturned, kScanning };
 
-  // The path of the running executable itself.
-  std::string ExecutablePath() {
+  // The path the program was started by, in a folder without symbolic
+  // links. Started through a symbolic link, that is the link, not its target:
+  // the program belongs to the folder it was started from, as on Windows,
+  // and finds its music next to the link. /proc/self/exe names the target,
+  // so it only checks that the path the program was started by (argv[0], or
+  // the folder of PATH it was found in) names this very program, and stands
+  // in when it does not. Without /proc that path is taken as it is.
+  std::string ProgramPath() {
+    struct stat self;
+    const bool knows_self = stat("/proc/self/exe", &self) == 0;
+    const auto is_self = [&](const std::string& path) {
+      struct stat status;
+      if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+      }
+      return knows_self
+                 ? status.st_dev == self.st_dev && status.st_ino == self.st_ino
+                 : access(path.c_str(), X_OK) == 0;
+    };
+    for (const std::string& started : StartedPaths()) {
+      if (!is_self(started)) continue;
+      const size_t cut = started.rfind('/');
+      const std::string folder = cut == 0 ? "/" : started.substr(0, cut);
+      std::unique_ptr<char, decltype(&std::free)> resolved(
+          realpath(folder.c_str(), nullptr), &std::free);
+      if (resolved == nullptr) continue;
+      std::string path = resolved.get();
+      if (path != "/") path += '/';
+      return path + started.substr(cut + 1);
+    }
     std::string buffer(256, '\0');
     for (;;) {
       const ssize_t length =
@@ -443,14 +523,30 @@ class PosixPlatform : public Platform {
       }
       buffer.resize(buffer.size() * 2);
     }
-    // No /proc: the path the program was started by, when it has a folder.
-    const int error = errno;
-    if (argv0_.find('/') == std::string::npos)
-      RaiseError(error, PathRole::kExisting);
-    std::unique_ptr<char, decltype(&std::free)> resolved(
-        realpath(argv0_.c_str(), nullptr), &std::free);
-    if (resolved == nullptr) RaiseError(errno, PathRole::kExisting);
-    return resolved.get();
+    RaiseError(errno, PathRole::kExisting);
+  }
+
+  // The paths argv[0] may have been started by, each with a '/': itself
+  // when it has one; else where a search of PATH finds it, in order, and
+  // the working folder (a program started by its bare name without a
+  // search).
+  std::vector<std::string> StartedPaths() const {
+    if (argv0_.empty()) return {};
+    if (argv0_.find('/') != std::string::npos) return {argv0_};
+    std::vector<std::string> paths;
+    const char* search = std::getenv("PATH");
+    std::string_view folders = search != nullptr ? search : "";
+    while (search != nullptr) {
+      const size_t cut = folders.find(':');
+      const std::string_view folder = folders.substr(0, cut);
+      paths.push_back(
+          (folder.empty() ? std::string(".") : std::string(folder)) + "/" +
+          argv0_);
+      if (cut == std::string_view::npos) break;
+      folders.remove_prefix(cut + 1);
+    }
+    paths.push_back("./" + argv0_);
+    return paths;
   }
 
   // The exact-name lookup of `path` (whose parts are `place`).
@@ -459,7 +555,8 @@ class PosixPlatform : public Platform {
     struct stat status;
     if (lstat(path.c_str(), &status) == 0) {
       const bool admitted =
-          mask == ListMask::kWithFolders || !S_ISDIR(status.st_mode);
+          (mask == ListMask::kWithFolders || !S_ISDIR(status.st_mode)) &&
+          !HasHiddenOrSystemAttribute(place.folder, PathBytes(place.name));
       return admitted ? place.name : Text();
     }
     const int error = errno;
@@ -493,6 +590,7 @@ class PosixPlatform : public Platform {
   std::string rename_from_, rename_to_;
   // Counts every change made through the platform and its movers.
   ChangeCount changes_ = std::make_shared<uint64_t>(0);
+  Renamer renamer_ = std::make_shared<posix::NoReplaceRenamer>();
 
   FolderReader reader_;
   Listing listing_ = Listing::kNone;

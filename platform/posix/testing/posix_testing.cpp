@@ -183,20 +183,32 @@ long LongestNameIn(const std::string& folder) {
   return pathconf(folder.c_str(), _PC_NAME_MAX);
 }
 
-GameFolder::GameFolder(const std::filesystem::path& built) {
+GameFolder::GameFolder(const std::filesystem::path& built,
+                       const std::filesystem::path& base) {
   namespace fs = std::filesystem;
   std::random_device entropy;
+  const fs::path folder = base.empty() ? fs::temp_directory_path() : base;
   for (int attempt = 0; root_.empty(); ++attempt) {
     if (attempt == 100) throw std::runtime_error("no free game folder name");
-    const fs::path candidate = fs::temp_directory_path() /
-                               ("shuffler-game-" + std::to_string(entropy()));
+    const fs::path candidate =
+        folder / ("shuffler-game-" + std::to_string(entropy()));
     if (fs::create_directory(candidate)) root_ = fs::canonical(candidate);
   }
   fs::create_directory(Music());
   const fs::path program = root_ / "Shuffler";
   std::error_code linked;
   fs::create_hard_link(built, program, linked);
-  if (linked) fs::copy_file(built, program);
+  if (linked) {
+    // Copied byte by byte: fusefat has no call to set a file's mode, which
+    // fs::copy_file needs, and makes every file executable anyway.
+    std::ofstream(program, std::ios::binary) << ReadContent(built);
+    std::error_code ignored;
+    fs::permissions(program, fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
+    if (fs::file_size(program) != fs::file_size(built)) {
+      throw std::runtime_error("cannot copy the program");
+    }
+  }
   program_ = program.native();
 }
 

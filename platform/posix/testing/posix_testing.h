@@ -60,12 +60,13 @@ bool SetFolderUnchangeable(const std::string& folder, bool unchangeable);
 /// The longest file name the file system holding `folder` accepts, in bytes.
 long LongestNameIn(const std::string& folder);
 
-/// A game folder of its own in the temporary folder, holding a link to (or
-/// copy of) the program `built`, which finds its music folder "mp3" next to
-/// itself. Removed with everything in it at the end.
+/// A game folder of its own in `base` (the temporary folder by default),
+/// holding a link to (or copy of) the program `built`, which finds its music
+/// folder "mp3" next to itself. Removed with everything in it at the end.
 class GameFolder {
  public:
-  explicit GameFolder(const std::filesystem::path& built);
+  explicit GameFolder(const std::filesystem::path& built,
+                      const std::filesystem::path& base = {});
   GameFolder(const GameFolder&) = delete;
   GameFolder& operator=(const GameFolder&) = delete;
   ~GameFolder();
