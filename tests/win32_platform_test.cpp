@@ -393,10 +393,6 @@ TEST(Win32SystemPathTest, EveryPathTakesTheExtendedFormWithItsNamesKept) {
   EXPECT_EQ(SystemPath(u"\\\\.\\pipe\\x"), L"\\\\.\\pipe\\x");
   // A network path without its share is left as it is.
   EXPECT_EQ(SystemPath(u"\\\\server\\"), L"\\\\server\\");
-  // The classic form stays for short paths where it is asked for.
-  EXPECT_EQ(win32::ClassicPath(u"C:\\Games\\gta3.exe"), L"C:\\Games\\gta3.exe");
-  EXPECT_EQ(win32::ClassicPath(u"C:\\Games" + deep),
-            ToWide(u"\\\\?\\C:\\Games" + deep));
 }
 
 TEST_F(Win32PlatformTest, PathsBeyondTheClassicLimitWork) {

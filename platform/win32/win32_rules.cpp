@@ -29,10 +29,6 @@ Text ArgumentTextOf(TextView command_line) {
 
 namespace {
 
-// Paths from this length on may not fit the classic limit: a folder's path
-// must leave room for an 8.3 name within MAX_PATH.
-constexpr size_t kLongPath = MAX_PATH - 12;
-
 bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
@@ -157,11 +153,6 @@ std::wstring SystemPath(TextView path) {
     extended += L'\\';
   }
   return extended;
-}
-
-std::wstring ClassicPath(TextView path) {
-  if (path.size() < kLongPath) return ToWide(path);
-  return SystemPath(path);
 }
 
 int32_t FailureNumberOf(unsigned long error, Operation operation) {

@@ -33,11 +33,6 @@ Text ArgumentTextOf(TextView command_line);
 /// already in a device form pass through unchanged.
 std::wstring SystemPath(TextView path);
 
-/// `path` in the classic form when it fits the classic limit, else as
-/// SystemPath gives it. For what a started program sees of its own path:
-/// old programs may not expect the extended form there.
-std::wstring ClassicPath(TextView path);
-
 /// What a failed call was doing, where that changes the failure reported.
 enum class Operation {
   kOther,
