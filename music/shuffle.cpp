@@ -14,7 +14,8 @@
 // sub-folder of its own: a run that is stopped between an entry's two moves
 // leaves the entry in a marked "temp", and the next run brings it back
 // before it lists the music folder. A "temp" folder without the mark is the
-// player's own: it is used as it is, and nothing is ever taken out of it.
+// player's own: it is used as it is, and nothing is ever taken out of it;
+// only an empty one is marked while the shuffle uses it.
 #include <cmath>
 #include <vector>
 
