@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "app/text.h"
+#include "music/names.h"
 #include "tests/fake_platform.h"
 #include "tests/folder_order.h"
 
@@ -178,6 +179,16 @@ TEST(Shuffle, UniqueNumbersFollowTheOrderAndAllGoOutBeforeAnyComesBack) {
             (std::vector<Text>{u"Shuffler is moving files", u"1-c.mp3",
                                u"2-a.mp3", u"3-b.mp3"}));
   EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 6);
+  // The folder's order against the numbers, and against the order before
+  // (a, b, c became c, a, b: one pair of three kept its order).
+  const std::vector<std::string> after = Listing(run.fake);
+  EXPECT_EQ(TauAgainstNumbers(after), 1.0);
+  EXPECT_EQ(TauAgainstNumbers({"3-x", "2-y", "1-z"}), -1.0);
+  const auto bare = [](const std::string& name) {
+    return Narrow(BareName(Text(name.begin(), name.end())));
+  };
+  EXPECT_NEAR(TauAgainstBefore(after, {"a.mp3", "07-b.mp3", "c.mp3"}, bare),
+              -1.0 / 3, 1e-12);
   ASSERT_EQ(run.fake.log_lines.size(), 3u);
   EXPECT_EQ(run.fake.log_lines[2], u"Renamed \"" + Music(u"07-b.mp3") +
                                        u"\" to \"" + Music(u"3-b.mp3") + u"\"");
