@@ -42,8 +42,12 @@ void frmOne::RunStartup() {
       .Do(kSetDebug, [&] { DebugLog = true; })
       .If(
           kTestDenum, [&] { return HasOption(platform_, u"/DENUM"); },
-          kSetDenum, kResetFileCount)
+          kSetDenum, kTestUnique)
       .Do(kSetDenum, [&] { DenumMode = true; })
+      .If(
+          kTestUnique, [&] { return HasOption(platform_, u"/UNIQUE"); },
+          kSetUnique, kResetFileCount)
+      .Do(kSetUnique, [&] { UniqueMode = true; })
       .Do(kResetFileCount, [&] { FileCount = 0; })
       .Do(kSeedRandom, [&] { platform_.Randomize(); })
       // Before the count, so that what comes back is counted and shuffled.

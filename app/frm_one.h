@@ -21,6 +21,9 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   NameList FileNames;      ///< the music folder's entries, slot 0 first
   bool DebugLog = false;   ///< "/DEBUG": the shuffle keeps the rename log
   bool DenumMode = false;  ///< "/DENUM": only remove old number prefixes
+  /// "/UNIQUE": the k-th entry processed gets the number k, and the renamed
+  /// entries are all moved out into "temp" before all are moved back.
+  bool UniqueMode = false;
   /// The name the music folder lists its "temp" folder by, as found before
   /// the count pass: "temp", or where names ignore letter case the
   /// player's own "Temp". Empty when there is none. The scan skips it.
@@ -47,6 +50,8 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   /// Visits every listed entry once in random order: renames it to a new
   /// number prefix and its bare name (or only the bare name in de-number
   /// mode) and moves it out into the "temp" folder and straight back.
+  /// With `UniqueMode`, the k-th entry gets the number k, and every renamed
+  /// entry is moved out before the first comes back, in the same order.
   /// When "temp" cannot be made for want of the right to, says so once and
   /// leaves the entries as they are.
   /// Needs `FileCount` >= 1 and `FileNames` holding that many slots.

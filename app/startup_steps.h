@@ -37,6 +37,8 @@ enum StartupStep : int {
   kSetDebug,
   kTestDenum,
   kSetDenum,
+  kTestUnique,
+  kSetUnique,
   kResetFileCount,
   kSeedRandom,
   kRecoverStranded,

@@ -3,11 +3,19 @@
 // back, so the music folder's entries are re-created in random order. Many
 // players and games list a folder in the order its entries were created.
 //
+// With "/UNIQUE" the k-th entry processed gets the number k, so that the
+// names sort in a random order too, and every renamed entry is moved out
+// into "temp" before the first is moved back, all in the order of
+// processing. A file system that reuses the slots freed in a folder (FAT32)
+// then lists the folder in that order as well, where an entry moved out and
+// straight back would take its old slot again.
+//
 // While the shuffle works, a "temp" folder it made itself holds a mark, a
 // sub-folder of its own: a run that is stopped between an entry's two moves
 // leaves the entry in a marked "temp", and the next run brings it back
 // before it lists the music folder. A "temp" folder without the mark is the
-// player's own: it is used as it is, and nothing is ever taken out of it.
+// player's own: it is used as it is, and nothing is ever taken out of it;
+// only an empty one is marked while the shuffle uses it.
 #include <cmath>
 #include <vector>
 
@@ -33,6 +41,7 @@ enum ShuffleStep : int {
   kMakeTempFolder,
   kMarkTempFolder,
   kTestOwnMark,
+  kTakeOverEmpty,
   kCreateMover,
   kResetDone,
   kCountDigits,
@@ -48,6 +57,7 @@ enum ShuffleStep : int {
   kFindOldPath,
   kFindNewPath,
   kLogRename,
+  kTestNameFree,
   kRename,
   kStageMoves,
   kMoveOut,
@@ -55,6 +65,10 @@ enum ShuffleStep : int {
   kStageDone,
   kCountDone,
   kMarkProcessed,
+  kMovedOutLeft,
+  kTakeMovedOut,
+  kMoveBackInOrder,
+  kEndMovesBack,
   kCloseLog,
   kReleaseMover,
   kFindLeftInTemp,
@@ -199,6 +213,15 @@ void frmOne::ShuffleMusicFolder() {
   // entries are left as they are.
   bool denied = false;
   Failure denial;
+  // "/UNIQUE": whether the current entry's new name is free, also in
+  // "temp", and whether it was renamed; the entries moved out, as their
+  // old path and their name in "temp", in order; the next to move back.
+  bool name_free = false, renamed = false;
+  struct MovedOut {
+    Text old_path, temp_name;
+  };
+  std::vector<MovedOut> moved_out;
+  size_t next_back = 0;
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
   std::vector<bool> processed(static_cast<size_t>(FileCount), false);
@@ -244,6 +267,24 @@ void frmOne::ShuffleMusicFolder() {
             marked =
                 !platform_.ListFirst(own_mark, ListMask::kWithFolders).empty();
           })
+      // An empty "temp" holds nothing of anyone's (a run stopped right after
+      // making it leaves one): it is marked, so that what this run leaves in
+      // it is brought back too. A folder lists "." and ".." at least; a file
+      // named "temp" lists nothing and is left alone.
+      .Do(kTakeOverEmpty,
+          [&] {
+            if (marked) return;
+            bool folder = false;
+            for (Text name = platform_.ListFirst(into_temp + u"*.*",
+                                                 ListMask::kWithFolders);
+                 !name.empty(); name = platform_.ListNext()) {
+              if (name != u"." && name != u"..") return;
+              folder = true;
+            }
+            if (!folder) return;
+            platform_.MakeFolder(own_mark);
+            marked = true;
+          })
       .Do(kCreateMover,
           [&] {
             if (!denied) Mover = platform_.CreateFileMover();
@@ -264,19 +305,25 @@ void frmOne::ShuffleMusicFolder() {
           },
           kCloseLog)
       .If(
-          kLoopTest, [&] { return Done < FileCount; }, kPick, kCloseLog)
+          kLoopTest, [&] { return Done < FileCount; }, kPick, kMovedOutLeft)
       .Do(kPick, [&] { Pick = Draw(FileCount, platform_.NextRandom()); })
       .If(
           kTestUnprocessed,
           [&] { return !processed.at(static_cast<size_t>(Pick)); }, kResetStage,
           kLoopTest)
-      .Do(kResetStage, [&] { stage = kRenaming; })
+      .Do(kResetStage,
+          [&] {
+            stage = kRenaming;
+            name_free = renamed = false;
+          })
       // Drawn independently for every entry: two entries may get the same
-      // number.
+      // number. With "/UNIQUE", the entry's place in the order instead.
       .Do(kDrawNumber,
           [&] {
-            NumberText =
-                ZeroPadded(Draw(FileCount, platform_.NextRandom()) + 1, Digits);
+            const int64_t number =
+                UniqueMode ? int64_t{Done} + 1
+                           : Draw(FileCount, platform_.NextRandom()) + 1;
+            NumberText = ZeroPadded(number, Digits);
           })
       .Do(kFindBareName, [&] { Bare = BareName(FileNames[Pick]); })
       // Each path is reserved before it is rebuilt: running out of memory
@@ -305,13 +352,39 @@ void frmOne::ShuffleMusicFolder() {
                                      NewPath + u"\"");
             }
           })
-      .Do(kRename, [&] { platform_.RenameEntry(OldPath, NewPath); })
+      // With "/UNIQUE" and "/DENUM", an entry moved out earlier may hold
+      // the bare name in "temp": the rename fails as if the name were taken
+      // in the music folder, where that entry would be otherwise, and the
+      // entry keeps its name. (Numbered names never meet there.)
+      .Do(kTestNameFree,
+          [&] {
+            if (UniqueMode && DenumMode &&
+                !platform_
+                     .ListFirst(into_temp + TempName, ListMask::kWithFolders)
+                     .empty()) {
+              Raise(kFileAlreadyExists);
+            }
+            name_free = true;
+          })
+      .Do(kRename,
+          [&] {
+            if (!name_free) return;
+            platform_.RenameEntry(OldPath, NewPath);
+            renamed = true;
+          })
       .Do(kStageMoves, [&] { stage = kMoving; })
       // Out and straight back: the entry is re-created in the music folder
-      // now, after every entry processed before it.
-      .Do(kMoveOut, [&] { mover().MoveFile(NewPath, into_temp); })
+      // now, after every entry processed before it. With "/UNIQUE" only out,
+      // and only an entry that was renamed: a failure touches no other.
+      .Do(kMoveOut,
+          [&] {
+            if (UniqueMode && !renamed) return;
+            mover().MoveFile(NewPath, into_temp);
+            if (UniqueMode) moved_out.push_back({OldPath, TempName});
+          })
       .Do(kMoveBack,
           [&] {
+            if (UniqueMode) return;
             FileMover& back = mover();
             TempPath.assign(into_temp).append(TempName);
             back.MoveFile(TempPath, music);
@@ -325,6 +398,21 @@ void frmOne::ShuffleMusicFolder() {
             FileNames[Pick] = kMarker;
           },
           kLoopTest)
+      // "/UNIQUE": every entry moved out comes back, in the same order.
+      .If(
+          kMovedOutLeft, [&] { return next_back < moved_out.size(); },
+          kTakeMovedOut, kEndMovesBack)
+      .Do(kTakeMovedOut,
+          [&] {
+            stage = kMoving;
+            const MovedOut& entry = moved_out[next_back++];
+            OldPath = entry.old_path;
+            TempPath.assign(into_temp).append(entry.temp_name);
+          })
+      .Do(
+          kMoveBackInOrder, [&] { mover().MoveFile(TempPath, music); },
+          kMovedOutLeft)
+      .Do(kEndMovesBack, [&] { stage = kAfterMoves; })
       .Do(kCloseLog,
           [&] {
             if (DebugLog) platform_.CloseLog();

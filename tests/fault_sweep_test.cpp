@@ -194,6 +194,7 @@ class TraceChecker {
       : t_(trace),
         debug_(form.DebugLog),
         denum_(form.DenumMode),
+        unique_(form.UniqueMode),
         digits_(DecimalDigits(form.FileCount)) {}
 
   /// What is wrong with the trace; empty when it is as designed.
@@ -323,12 +324,19 @@ class TraceChecker {
     if (call.failed) ShuffleReport(kind, old_path, call.number, &call);
   }
 
+  static Text in_temp_of(const Text& music_path) {
+    return kIntoTemp + music_path.substr(kMusicSlash.size());
+  }
+
   bool NextStartsAnEntry() const {
     if (j_ >= t_.size()) return false;
     const Call& call = t_[j_];
     return call.op == Op::kRenameEntry ||
            (debug_ && call.op == Op::kWriteLogLine &&
-            call.subject.starts_with(u"Renamed \""));
+            call.subject.starts_with(u"Renamed \"")) ||
+           (unique_ && denum_ && call.op == Op::kListFirst &&
+            call.subject.starts_with(kIntoTemp) &&
+            call.subject != kTempPattern && call.subject != kOwnMark);
   }
 
   // The recovery's calls before the count pass: its look for "temp" and
@@ -400,6 +408,24 @@ class TraceChecker {
       const Call& mark = Take(Op::kListFirst, &kOwnMark);
       Then(mark, Kind::kRenaming, kNoText);
       marked = !mark.failed && !mark.object.empty();
+      // An unmarked "temp" that lists only "." and ".." is marked now.
+      bool only_dots = false;
+      for (bool first = true; !marked; first = false) {
+        const Call& list =
+            first ? Take(Op::kListFirst, &kTempPattern) : Take(Op::kListNext);
+        Then(list, Kind::kRenaming, kNoText);
+        if (list.failed) break;
+        if (list.object.empty()) {
+          if (only_dots) {
+            const Call& make = Take(Op::kMakeFolder, &kOwnMark);
+            Then(make, Kind::kRenaming, kNoText);
+            marked = !make.failed;
+          }
+          break;
+        }
+        if (list.object != u"." && list.object != u"..") break;
+        only_dots = true;
+      }
     }
     bool mover_missing = false;
     if (denial == nullptr) {
@@ -415,6 +441,9 @@ class TraceChecker {
                     "general box, entries left as they are");
     }
 
+    // "/UNIQUE": the entries moved out, as their old path and their path
+    // in "temp", to come back in the same order after the last.
+    std::vector<std::pair<Text, Text>> moved_out;
     while (denial == nullptr && NextStartsAnEntry()) {
       Text old_path, new_path;
       if (debug_) {
@@ -427,18 +456,56 @@ class TraceChecker {
         old_path = text.substr(9, middle - 9);
         new_path = text.substr(middle + 6, text.size() - middle - 7);
         Then(line, Kind::kRenaming, old_path);
-        Then(Take(Op::kRenameEntry, &old_path, &new_path), Kind::kRenaming,
-             old_path);
-      } else {
-        const Call& rename = Take(Op::kRenameEntry);
+      }
+      // With "/UNIQUE /DENUM" a name already in "temp" is taken.
+      bool name_free = true;
+      if (unique_ && denum_) {
+        const Text looked_for = debug_ ? in_temp_of(new_path) : Text();
+        const Call& taken =
+            Take(Op::kListFirst, debug_ ? &looked_for : nullptr);
+        name_free = !taken.failed && taken.object.empty();
+        if (!debug_) {
+          // The new name is the one looked for; the old path is in the
+          // rename, or in the box when there is none.
+          new_path = kMusicSlash + taken.subject.substr(kIntoTemp.size());
+          const Text box_start = u"An error occurred renaming file: \r\n";
+          if (!name_free && j_ < t_.size() &&
+              t_[j_].subject.starts_with(box_start)) {
+            old_path = t_[j_].subject.substr(box_start.size());
+          }
+        }
+        if (taken.failed) {
+          ShuffleReport(Kind::kRenaming, old_path, taken.number, &taken);
+        } else if (!name_free) {
+          ShuffleReport(Kind::kRenaming, old_path, kFileAlreadyExists, nullptr);
+        }
+      }
+      bool renamed = false;
+      if (name_free && debug_) {
+        const Call& rename = Take(Op::kRenameEntry, &old_path, &new_path);
+        Then(rename, Kind::kRenaming, old_path);
+        renamed = !rename.failed;
+      } else if (name_free) {
+        const Call& rename = Take(Op::kRenameEntry, nullptr,
+                                  new_path.empty() ? nullptr : &new_path);
         old_path = rename.subject;
         new_path = rename.object;
         Then(rename, Kind::kRenaming, old_path);
+        renamed = !rename.failed;
       }
       CheckNewName(old_path, new_path);
-      // Both moves run whatever happened before, on the new path.
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
-      if (mover_missing) {
+      if (unique_) {
+        // Only a renamed entry is moved, and only out for now.
+        if (renamed && mover_missing) {
+          ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
+        } else if (renamed) {
+          const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+          Then(out, Kind::kMoving, old_path);
+          if (!out.failed) moved_out.emplace_back(old_path, back_from);
+        }
+      } else if (mover_missing) {
+        // Both moves run whatever happened before, on the new path.
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
       } else {
@@ -448,6 +515,9 @@ class TraceChecker {
              old_path);
       }
       ++entries_;
+    }
+    for (const auto& [old_path, from] : moved_out) {
+      Then(Take(Op::kMoveFile, &from, &kMusicSlash), Kind::kMoving, old_path);
     }
     if (debug_) Then(Take(Op::kCloseLog), Kind::kGeneral, kNoText);
     // The mark goes when nothing else is left in "temp".
@@ -485,6 +555,11 @@ class TraceChecker {
                     name[dash] == u'-' && name.ends_with(bare);
     for (size_t i = 0; numbered && i < dash; ++i) {
       numbered = name[i] >= u'0' && name[i] <= u'9';
+    }
+    // With "/UNIQUE" the k-th entry gets k.
+    if (numbered && unique_ &&
+        name.substr(0, dash) != ZeroPadded(entries_ + 1, digits_)) {
+      numbered = false;
     }
     if (denum_ ? name != bare : !numbered) {
       Problem("new name " + Narrow(name) + " for " + Narrow(old_path));
@@ -573,7 +648,7 @@ class TraceChecker {
   }
 
   const std::vector<Call>& t_;
-  const bool debug_, denum_;
+  const bool debug_, denum_, unique_;
   const int digits_;
   size_t j_ = 0;
   std::vector<std::string> problems_;
@@ -589,16 +664,19 @@ struct Variant {
   Text args;
   bool debug, denum, no_launch, launch_option;
   bool stranded;  // a stopped run left files in its marked "temp"
+  bool unique;
 };
 
 const Variant kVariants[] = {
-    {u"", false, false, false, false, false},
-    {u"/DEBUG", true, false, false, false, false},
-    {u"/DENUM", false, true, false, false, false},
-    {u"/denum /debug", true, true, false, false, false},
-    {u"/LAUNCH \"gta3.exe\" /DEBUG", true, false, false, true, false},
-    {u"/NOLAUNCH /Debug /DENUM", true, true, true, false, false},
-    {u"/DEBUG", true, false, false, false, true},
+    {u"", false, false, false, false, false, false},
+    {u"/DEBUG", true, false, false, false, false, false},
+    {u"/DENUM", false, true, false, false, false, false},
+    {u"/denum /debug", true, true, false, false, false, false},
+    {u"/LAUNCH \"gta3.exe\" /DEBUG", true, false, false, true, false, false},
+    {u"/NOLAUNCH /Debug /DENUM", true, true, true, false, false, false},
+    {u"", false, false, false, false, true, false},
+    {u"/UNIQUE", false, false, false, false, false, true},
+    {u"/unique /denum /debug", true, true, false, false, false, true},
 };
 
 // The music folder: a collision pair for "/DENUM", names with and without
@@ -676,17 +754,19 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   // The process always ends, even when a startup box could not be shown.
   EXPECT_TRUE(ended);
 
-  // A failing option test sets its flag; the last three reads of the
-  // argument text are the "/NOLAUNCH", "/DEBUG" and "/DENUM" tests.
+  // A failing option test sets its flag; the last four reads of the
+  // argument text are the "/NOLAUNCH", "/DEBUG", "/DENUM" and "/UNIQUE"
+  // tests.
   std::vector<const Call*> reads;
   for (const Call& call : trace) {
     if (call.op == Op::kArgumentText) reads.push_back(&call);
   }
-  EXPECT_GE(reads.size(), 4u);
-  if (reads.size() < 4) return {};
-  const Call& no_launch_test = *reads[reads.size() - 3];
-  EXPECT_EQ(form.DebugLog, variant.debug || reads[reads.size() - 2]->failed);
-  EXPECT_EQ(form.DenumMode, variant.denum || reads.back()->failed);
+  EXPECT_GE(reads.size(), 5u);
+  if (reads.size() < 5) return {};
+  const Call& no_launch_test = *reads[reads.size() - 4];
+  EXPECT_EQ(form.DebugLog, variant.debug || reads[reads.size() - 3]->failed);
+  EXPECT_EQ(form.DenumMode, variant.denum || reads[reads.size() - 2]->failed);
+  EXPECT_EQ(form.UniqueMode, variant.unique || reads.back()->failed);
 
   // The launch step runs at the end. It starts a program unless told not
   // to, or unless there is nothing to start: no "/LAUNCH" name and no game

@@ -8,17 +8,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/posix/testing/posix_testing.h"
 #include "platform/posix/testing/scratch_mount.h"
+#include "tests/folder_order.h"
 
 namespace shuffler::posix_testing {
 namespace {
@@ -36,17 +39,30 @@ using std::chrono::milliseconds;
 struct Setting {
   const char* name;
   std::optional<WindowsFileSystem> mount;  // none: the temporary folder
+  bool unique;  // with "/UNIQUE", which moves every entry out before any
+                // comes back: a kill between the two may leave them all in
+                // "temp"
   int files;
   int trials;
   int min_trials;
   std::chrono::seconds budget;
 };
 
+void PrintTo(const Setting& setting, std::ostream* out) {
+  *out << setting.name;
+}
+
 const Setting kSettings[] = {
-    {"Local", std::nullopt, 3000, 60, 12, std::chrono::seconds(10)},
-    {"Ntfs", WindowsFileSystem::kNtfs, 300, 20, 10, std::chrono::seconds(8)},
-    {"Exfat", WindowsFileSystem::kExfat, 300, 20, 10, std::chrono::seconds(8)},
-    {"Fat32", WindowsFileSystem::kFat32, 60, 12, 8, std::chrono::seconds(8)},
+    {"Local", std::nullopt, false, 3000, 60, 12, std::chrono::seconds(10)},
+    {"LocalUnique", std::nullopt, true, 3000, 40, 12, std::chrono::seconds(8)},
+    {"Ntfs", WindowsFileSystem::kNtfs, false, 300, 20, 10,
+     std::chrono::seconds(8)},
+    {"Exfat", WindowsFileSystem::kExfat, false, 300, 20, 10,
+     std::chrono::seconds(8)},
+    {"Fat32", WindowsFileSystem::kFat32, false, 60, 12, 8,
+     std::chrono::seconds(8)},
+    {"Fat32Unique", WindowsFileSystem::kFat32, true, 60, 12, 8,
+     std::chrono::seconds(8)},
 };
 
 std::string OriginalName(int i) {
@@ -147,6 +163,9 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
   const Setting& setting = GetParam();
   const int files = setting.files;
   const int planned = setting.trials;
+  const std::vector<std::string> options =
+      setting.unique ? std::vector<std::string>{"/NOLAUNCH", "/UNIQUE"}
+                     : std::vector<std::string>{"/NOLAUNCH"};
   GameFolder game(SHUFFLER_PROGRAM_PATH, Base());
   std::map<std::string, int> by_content;
   for (int i = 0; i < files; ++i) {
@@ -156,7 +175,7 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
 
   // One whole run first, to learn how long a run takes here.
   const auto started = Clock::now();
-  const ProgramRun whole = game.Run({"/NOLAUNCH"});
+  const ProgramRun whole = game.Run(options);
   const auto run_time = Clock::now() - started;
   ASSERT_EQ(whole.exit_code, 0);
   ASSERT_EQ(whole.error_output, "");
@@ -178,7 +197,7 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
     }
     const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
         run_time * (trial * 37 % planned + 0.5) * 1.1 / planned);
-    StartedProgram run(game.Program(), {"/NOLAUNCH"});
+    StartedProgram run(game.Program(), options);
     std::this_thread::sleep_for(delay);
     killed += run.KillNow() ? 1 : 0;
     ++trials;
@@ -187,9 +206,12 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
     ASSERT_TRUE(census.faults.empty())
         << "after the kill " << delay.count() << " us in:\n"
         << Describe(census);
-    // Entries are moved out one at a time, and each run first brings back
-    // what the run before left: a kill strands one file at most.
-    EXPECT_LE(census.in_temp, 1) << "trial " << trial;
+    // Without "/UNIQUE" entries are moved out one at a time, and each run
+    // first brings back what the run before left: a kill strands one file
+    // at most.
+    if (!setting.unique) {
+      EXPECT_LE(census.in_temp, 1) << "trial " << trial;
+    }
     stranded = census.in_temp;
     most_stranded_at_once = std::max(most_stranded_at_once, census.in_temp);
   }
@@ -197,7 +219,8 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
 
   // A run that is let finish brings back what the last kill left in
   // "temp" and leaves every file in the music folder.
-  const ProgramRun last = game.Run({"/NOLAUNCH"});
+  const std::vector<std::string> before = testing::FolderOrder(game.Music());
+  const ProgramRun last = game.Run(options);
   EXPECT_EQ(last.exit_code, 0);
   EXPECT_EQ(last.error_output, "");
   census = TakeCensus(game, by_content);
@@ -211,6 +234,34 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
     if (entry.is_directory()) continue;
     const std::string name = entry.path().filename().native();
     EXPECT_TRUE(name.size() > digits + 1 && name[digits] == '-') << name;
+  }
+  if (setting.unique) {
+    // Every number from 1 to the count, once each.
+    const std::vector<std::string> after = testing::FolderOrder(game.Music());
+    std::vector<long> numbers;
+    for (const std::string& name : after) {
+      numbers.push_back(testing::NumberPrefix(name));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    ASSERT_EQ(numbers.size(), static_cast<size_t>(files));
+    for (int i = 0; i < files; ++i) {
+      EXPECT_EQ(numbers[static_cast<size_t>(i)], i + 1);
+    }
+    // FAT32 lists a folder in the order its entries were made, so there
+    // the folder's own order now follows the numbers, and has nothing to
+    // do with the order before the run.
+    if (setting.mount == WindowsFileSystem::kFat32) {
+      const auto bare = [](const std::string& name) {
+        return name.substr(name.find('-') + 1);
+      };
+      const double by_number = testing::TauAgainstNumbers(after);
+      const double by_before = testing::TauAgainstBefore(after, before, bare);
+      EXPECT_GT(by_number, 0.9);
+      EXPECT_LT(std::abs(by_before), 0.35);
+      std::printf("[ crash    ] %s: folder order against the numbers: tau "
+                  "%.3f; against the order before: tau %.3f\n",
+                  setting.name, by_number, by_before);
+    }
   }
 
   const std::string summary =

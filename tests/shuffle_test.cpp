@@ -8,7 +8,9 @@
 #include <regex>
 
 #include "app/text.h"
+#include "music/names.h"
 #include "tests/fake_platform.h"
+#include "tests/folder_order.h"
 
 namespace shuffler::testing {
 namespace {
@@ -159,6 +161,59 @@ TEST(Shuffle, DenumberingCollisionKeepsTheSecondAndLosesNothing) {
   EXPECT_EQ(run.fake.Names(kMusic).size(), 3u);
 }
 
+TEST(Shuffle, UniqueNumbersFollowTheOrderAndAllGoOutBeforeAnyComesBack) {
+  MusicRun run({u"a.mp3", u"07-b.mp3", u"c.mp3"}, u"/UNIQUE /DEBUG");
+  // Pick c, then a, then b: no number is drawn.
+  run.fake.randoms = {kAlmostOne, 0.0f, 0.5f};
+  // The fourth move is the first back: by then all three are out.
+  std::vector<Text> in_temp_when_back;
+  run.fake.before_call = [&](Op op, int nth) {
+    if (op == Op::kMoveFile && nth == 4)
+      in_temp_when_back = run.fake.Names(kTemp);
+  };
+  run.Go();
+  EXPECT_TRUE(run.fake.boxes.empty());
+  EXPECT_EQ(Listing(run.fake),
+            (std::vector<std::string>{"1-c.mp3", "2-a.mp3", "3-b.mp3"}));
+  EXPECT_EQ(in_temp_when_back,
+            (std::vector<Text>{u"Shuffler is moving files", u"1-c.mp3",
+                               u"2-a.mp3", u"3-b.mp3"}));
+  EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 6);
+  // The folder's order against the numbers, and against the order before
+  // (a, b, c became c, a, b: one pair of three kept its order).
+  const std::vector<std::string> after = Listing(run.fake);
+  EXPECT_EQ(TauAgainstNumbers(after), 1.0);
+  EXPECT_EQ(TauAgainstNumbers({"3-x", "2-y", "1-z"}), -1.0);
+  const auto bare = [](const std::string& name) {
+    return Narrow(BareName(Text(name.begin(), name.end())));
+  };
+  EXPECT_NEAR(TauAgainstBefore(after, {"a.mp3", "07-b.mp3", "c.mp3"}, bare),
+              -1.0 / 3, 1e-12);
+  ASSERT_EQ(run.fake.log_lines.size(), 3u);
+  EXPECT_EQ(run.fake.log_lines[2], u"Renamed \"" + Music(u"07-b.mp3") +
+                                       u"\" to \"" + Music(u"3-b.mp3") + u"\"");
+  EXPECT_FALSE(run.fake.Exists(kTemp));
+}
+
+TEST(Shuffle, UniqueDenumberingCollisionStrandsNothing) {
+  // The second "Song.mp3" finds the first in "temp": it keeps its name,
+  // and neither it nor the first is held up.
+  MusicRun run({u"01-Song.mp3", u"02-Song.mp3", u"Plain.mp3"},
+               u"/UNIQUE /DENUM /DEBUG");
+  run.Go();
+  EXPECT_TRUE(run.fake.Exists(Music(u"Song.mp3")));
+  EXPECT_TRUE(run.fake.Exists(Music(u"Plain.mp3")));
+  const bool first_won = !run.fake.Exists(Music(u"01-Song.mp3"));
+  const Text loser = first_won ? u"02-Song.mp3" : u"01-Song.mp3";
+  EXPECT_TRUE(run.fake.Exists(Music(loser)));
+  EXPECT_EQ(run.Prompts(),
+            std::vector<Text>{u"An error occurred renaming file: \r\n" +
+                              Music(loser)});
+  EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 4);
+  EXPECT_EQ(run.fake.CallsOf(Op::kRenameEntry), 2);
+  EXPECT_FALSE(run.fake.Exists(kTemp));
+}
+
 TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
   MusicRun run({u"a.mp3"}, u"/DEBUG");
   run.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
@@ -180,6 +235,15 @@ TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
           u"*** An error occurred moving file: " + old_path}));
   EXPECT_TRUE(run.fake.Exists(old_path));  // keeps its old name
   EXPECT_FALSE(run.fake.Exists(kTemp));
+
+  // With "/UNIQUE" the entry that was not renamed is not moved either.
+  MusicRun unique({u"a.mp3", u"b.mp3"}, u"/UNIQUE");
+  unique.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  unique.Go();
+  ASSERT_EQ(unique.Prompts().size(), 1u);
+  EXPECT_EQ(unique.Prompts()[0].rfind(u"An error occurred renaming file: ", 0),
+            0u);
+  EXPECT_EQ(unique.fake.CallsOf(Op::kMoveFile), 2);
 }
 
 TEST(Shuffle, AFileNamedTempMakesEveryMoveFailAndItsRemovalToo) {
@@ -236,15 +300,29 @@ TEST(Shuffle, ASubFolderIsRenamedButNotMoved) {
   const Text prompt = u"An error occurred moving file: \r\n" + Music(u"Live");
   EXPECT_EQ(run.Prompts(), (std::vector<Text>{prompt, prompt}));
   EXPECT_FALSE(run.fake.Exists(kTemp));
+
+  // With "/UNIQUE" a failed move affects that entry alone: one box, and
+  // no move back of what never went out.
+  MusicRun unique({u"a.mp3"}, u"/UNIQUE");
+  unique.fake.AddFolder(Music(u"Live"));
+  unique.before = unique.fake.ContentsBelow(kMusic);
+  unique.fake.randoms = {0.9f};  // the folder first, as number 1
+  unique.Go();
+  EXPECT_TRUE(unique.fake.IsFolder(Music(u"1-Live")));
+  EXPECT_EQ(unique.Prompts(), std::vector<Text>{prompt});
+  EXPECT_EQ(unique.fake.CallsOf(Op::kMoveFile), 3);
+  EXPECT_EQ(Listing(unique.fake),
+            (std::vector<std::string>{"1-Live", "2-a.mp3"}));
 }
 
 TEST(Shuffle, APlayersOwnTempFolderIsUsedAsItIsInAnyLetterCase) {
   {
-    // Empty: used, and removed at the end.
+    // Empty: holding nothing of the player's, it is marked like a "temp"
+    // of the run's own (made only to be marked), and removed at the end.
     MusicRun run({u"a.mp3", u"b.mp3"}, u"");
     run.fake.AddFolder(kTemp);
     run.Go();
-    EXPECT_EQ(run.fake.CallsOf(Op::kMakeFolder), 0);
+    EXPECT_EQ(run.fake.CallsOf(Op::kMakeFolder), 1);
     EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 4);
     EXPECT_TRUE(run.fake.boxes.empty());
     EXPECT_FALSE(run.fake.Exists(kTemp));
@@ -338,14 +416,19 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
   // The run is stopped dead before each of its calls in turn; then a whole
   // run follows. With a "Temp" of the player's, where names ignore letter
   // case, what the player keeps there stays there, whatever happens.
+  // With "/UNIQUE" all may be out in "temp" when the run stops.
   struct Stopped {};
-  for (bool players_temp : {false, true}) {
+  for (int variant = 0; variant < 4; ++variant) {
+    const bool players_temp = variant % 2 == 1;
+    const bool unique = variant >= 2;
     SCOPED_TRACE(players_temp ? "with the player's Temp" : "without temp");
+    SCOPED_TRACE(unique ? "/UNIQUE" : "");
     const Text parked = Music(u"Temp\\parked.mp3");
+    size_t most_in_temp = 0;
     int k = 1;
     for (bool stopped = true; stopped; ++k) {
       SCOPED_TRACE("stopped before call " + std::to_string(k));
-      MusicRun run({u"a.mp3", u"b.mp3", u"c.mp3"}, u"");
+      MusicRun run({u"a.mp3", u"b.mp3", u"c.mp3"}, unique ? u"/UNIQUE" : u"");
       if (players_temp) {
         run.fake.ignore_case = true;
         run.fake.AddFolder(Music(u"Temp"));
@@ -370,7 +453,9 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
       if (players_temp) {
         EXPECT_EQ(run.fake.Content(parked), "parked");
       } else {
-        EXPECT_LE(run.fake.Names(kTemp).size(), 2u);  // the mark and a file
+        // The mark and one file, or with "/UNIQUE" all three.
+        EXPECT_LE(run.fake.Names(kTemp).size(), unique ? 4u : 2u);
+        most_in_temp = std::max(most_in_temp, run.fake.Names(kTemp).size());
       }
       run.Go();
       if (players_temp) {
@@ -383,6 +468,9 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
       }
     }
     EXPECT_GT(k, 20);
+    if (!players_temp) {
+      EXPECT_EQ(most_in_temp, unique ? 4u : 2u);
+    }
   }
 }
 
@@ -459,6 +547,31 @@ TEST(Shuffle, EveryEntryIsEquallyLikelyToComeFirstAndNumbersAreUniform) {
   // 16.27 is the 99.9% point of chi-square with 3 degrees of freedom.
   EXPECT_LT(chi_square(first, kRuns / kEntries), 16.27);
   EXPECT_LT(chi_square(numbers, kRuns), 16.27);
+
+  // With "/UNIQUE" the numbers are 1 to 4 once each, the folder follows
+  // them, and the order of the names (what a player sorting by name plays)
+  // is each of the 24 orders equally often.
+  std::map<std::string, int> name_orders;
+  for (int seed = 1; seed <= kRuns; ++seed) {
+    MusicRun run({u"a", u"b", u"c", u"d"}, u"/UNIQUE",
+                 static_cast<uint64_t>(seed));
+    run.Go();
+    std::vector<std::string> listing = Listing(run.fake);
+    EXPECT_EQ(TauAgainstNumbers(listing), 1.0) << "seed " << seed;
+    std::sort(listing.begin(), listing.end());
+    std::string order;
+    for (const std::string& name : listing)
+      order += name;
+    ASSERT_EQ(order.size(), 12u) << order;
+    EXPECT_EQ(order.substr(0, 2) + order.substr(3, 2) + order.substr(6, 2) +
+                  order.substr(9, 2),
+              "1-2-3-4-")
+        << order;
+    ++name_orders[order];
+  }
+  ASSERT_EQ(name_orders.size(), 24u);
+  // 49.73 is the 99.9% point of chi-square with 23 degrees of freedom.
+  EXPECT_LT(chi_square(name_orders, kRuns / 24.0), 49.73);
 }
 
 }  // namespace

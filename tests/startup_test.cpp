@@ -22,6 +22,7 @@ TEST(Startup, OptionsMatchInAnyCaseAnywhere) {
     Text args;
     bool debug;
     bool denum;
+    bool unique = false;
   };
   const Case cases[] = {
       {u"", false, false},
@@ -32,6 +33,8 @@ TEST(Startup, OptionsMatchInAnyCaseAnywhere) {
       {u"/denum /Debug", true, true},
       {u"/DEBU G /DENU", false, false},
       {u"\"/LAUNCH x.exe\" /NOLAUNCH", false, false},
+      {u"x/UniQuEx /DENUM", false, true, true},
+      {u"/UNIQU E", false, false, false},
   };
   for (const Case& c : cases) {
     FakePlatform fake;
@@ -40,6 +43,7 @@ TEST(Startup, OptionsMatchInAnyCaseAnywhere) {
     EXPECT_TRUE(RunToEnd(form));
     EXPECT_EQ(form.DebugLog, c.debug) << Narrow(c.args);
     EXPECT_EQ(form.DenumMode, c.denum) << Narrow(c.args);
+    EXPECT_EQ(form.UniqueMode, c.unique) << Narrow(c.args);
     EXPECT_TRUE(fake.boxes.empty()) << Narrow(c.args);
   }
 }
@@ -122,14 +126,15 @@ TEST(Startup, AFailureIsShownAndTheRunGoesOn) {
 
 TEST(Startup, AFailingOptionTestSetsItsFlag) {
   // The argument text is read by the launch-option test, the "/NOLAUNCH"
-  // test, then the "/DEBUG" and "/DENUM" tests.
-  for (int failing : {3, 4}) {
+  // test, then the "/DEBUG", "/DENUM" and "/UNIQUE" tests.
+  for (int failing : {3, 4, 5}) {
     FakePlatform fake;
     fake.FailCall(Op::kArgumentText, failing, kOverflow);
     frmOne form(fake);
     ASSERT_TRUE(RunToEnd(form));
     EXPECT_EQ(form.DebugLog, failing == 3);
     EXPECT_EQ(form.DenumMode, failing == 4);
+    EXPECT_EQ(form.UniqueMode, failing == 5);
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].prompt, StartupBox(6, u"Overflow"));
   }
