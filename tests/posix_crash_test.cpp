@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,10 @@ struct Setting {
   int min_trials;
   std::chrono::seconds budget;
 };
+
+void PrintTo(const Setting& setting, std::ostream* out) {
+  *out << setting.name;
+}
 
 const Setting kSettings[] = {
     {"Local", std::nullopt, 3000, 60, 12, std::chrono::seconds(10)},
