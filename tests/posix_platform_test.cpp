@@ -413,8 +413,9 @@ TEST_P(PosixRenameTest, MoverMovesFilesWithoutReplacing) {
 
 // A mover moves the file it has just moved (out into "temp" and back)
 // without looking at it again, but only while nothing else has changed
-// through the platform: a folder put in the file's place is still refused.
-TEST_F(PosixPlatformTest, MoverLooksAgainAfterOtherChanges) {
+// through the platform: a folder put in the file's place is still refused,
+// and so is a move back onto a name another entry has taken meanwhile.
+TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   WriteFile("song.mp3", "S");
   MakeDir("temp");
   auto mover = platform_->CreateFileMover();
@@ -436,6 +437,15 @@ TEST_F(PosixPlatformTest, MoverLooksAgainAfterOtherChanges) {
   EXPECT_EQ(Entries(), (std::set<std::string>{"kept.mp3", "temp"}));
 
   EXPECT_EQ(ReadFile("kept.mp3"), "S");
+
+  WriteFile("other.mp3", "O");
+  mover->MoveFile(P("kept.mp3"), P("temp/"));
+  platform_->RenameEntry(P("other.mp3"), P("kept.mp3"));
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->MoveFile(P("temp/kept.mp3"), into_root); }),
+      kFileAlreadyExists);
+  EXPECT_EQ(ReadFile("kept.mp3"), "O");
+  EXPECT_EQ(ReadFile("temp/kept.mp3"), "S");
 }
 
 INSTANTIATE_TEST_SUITE_P(

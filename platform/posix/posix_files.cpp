@@ -155,6 +155,15 @@ int NoReplaceRenamer::Rename(const std::string& from, const std::string& to) {
 #endif
 }
 
+int NoReplaceRenamer::RenameOntoFreedName(const std::string& from,
+                                          const std::string& to) {
+  const Folder* folder = Find(to);
+  if (folder == nullptr || folder->flag != Flag::kRefused) {
+    return Rename(from, to);
+  }
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 int NoReplaceRenamer::RefusingFolders() const {
   return static_cast<int>(std::count_if(
       folders_.begin(), folders_.end(),

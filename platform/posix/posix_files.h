@@ -42,6 +42,15 @@ class NoReplaceRenamer {
   /// exists). Nothing is created or removed on any path.
   int Rename(const std::string& from, const std::string& to);
 
+  /// `Rename` for a move straight back onto the name `to` that the same
+  /// mover freed by its last move, with nothing changed through Shuffler
+  /// since. Where the folder's file system refuses RENAME_NOREPLACE, the
+  /// look for an entry at `to` is left out: another program could take the
+  /// name only in the moment between the two moves, as it could between a
+  /// look and the rename after it, and on such a file system every look is
+  /// a round trip to its driver.
+  int RenameOntoFreedName(const std::string& from, const std::string& to);
+
   /// How many target folders were found to refuse RENAME_NOREPLACE.
   int RefusingFolders() const;
 

@@ -225,7 +225,8 @@ class PosixFileMover : public FileMover {
 
   void MoveFile(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
-    if (!IsOwnLastTarget(from_) && IsFolder(from_)) {
+    const bool own_last_target = IsOwnLastTarget(from_);
+    if (!own_last_target && IsFolder(from_)) {
       Raise(kFileNotFound);  // files only
     }
     posix::AssignPathBytes(destination, to_);
@@ -237,13 +238,18 @@ class PosixFileMover : public FileMover {
                                 : TextView(source).substr(cut + 1);
       AppendUtf8(name, to_);
     }
-    const int error = renamer_->Rename(from_, to_);
+    // Straight back to where the last move took it from: that name was
+    // freed a moment ago, by this mover.
+    const int error = own_last_target && to_ == last_source_
+                          ? renamer_->RenameOntoFreedName(from_, to_)
+                          : renamer_->Rename(from_, to_);
     ++*changes_;
     if (error != 0) {
       last_target_.clear();
       RaiseRenameError(error, from_);
     }
     last_target_.assign(to_);
+    last_source_.assign(from_);
     changes_at_last_target_ = *changes_;
   }
 
@@ -263,6 +269,7 @@ class PosixFileMover : public FileMover {
   ChangeCount changes_;
   Renamer renamer_;
   std::string last_target_;  // empty when the last move failed
+  std::string last_source_;  // where the last move took its file from
   uint64_t changes_at_last_target_ = 0;
   // The byte paths of the current move; kept to reuse their storage.
   std::string from_, to_;
