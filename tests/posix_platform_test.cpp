@@ -356,6 +356,12 @@ TEST_P(PosixRenameTest, RenameNeverReplacesAnEntry) {
               kFileAlreadyExists);
     EXPECT_EQ(ReadFile("Case.mp3"), "C");
   }
+  // There an exact lookup finds an entry by any case, and gives its own
+  // name, as Windows does: a player's "Temp" is known as "Temp".
+  EXPECT_EQ(platform_->ListFirst(P("CASE.MP3"), ListMask::kWithFolders),
+            fs::exists(fs::path(Bytes("CASE.MP3"))) ? u"Case.mp3" : u"");
+  EXPECT_EQ(platform_->ListFirst(P("case.mp3"), ListMask::kNormalFiles),
+            u"Case.mp3");
   fs::remove(fs::path(Bytes("Case.mp3")));
 
   // The mounts refuse the flag, and the folder's refusal is learnt once.

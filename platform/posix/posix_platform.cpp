@@ -198,16 +198,46 @@ class FolderReader {
   posix::WindowsAttributes attributes_;
 };
 
-// The real name of a non-folder in `place.folder` whose name equals
-// `place.name` ignoring ASCII letter case; empty when there is none.
-Text FindFileIgnoringCase(const Place& place) {
+// The real name of an entry in `place.folder` that `mask` admits and whose
+// name equals `place.name` ignoring ASCII letter case, the name itself when
+// it is there; empty when there is none.
+Text FindIgnoringCase(const Place& place,
+                      ListMask mask = ListMask::kNormalFiles) {
   FolderReader reader;
   if (!reader.Open(place.folder)) return Text();
-  Text name;
-  while (reader.Next(ListMask::kNormalFiles, name)) {
-    if (EqualsIgnoringAsciiCase(name, place.name)) return name;
+  Text name, found;
+  while (reader.Next(mask, name)) {
+    if (name == place.name) return name;
+    if (found.empty() && EqualsIgnoringAsciiCase(name, place.name)) {
+      found = name;
+    }
   }
-  return Text();
+  return found;
+}
+
+// The name that the entry at `path`, found by `place.name`, has in its
+// folder. They differ only where the file system ignores letter case (FAT
+// and exFAT drives), which a second look, at the name with its letter case
+// turned, tells: Windows lists such an entry by its own name, and so does
+// this.
+Text NameOnDisk(const std::string& path, const Place& place) {
+  std::string turned = path;
+  bool any_letter = false;
+  for (size_t i = path.size() - PathBytes(place.name).size(); i < turned.size();
+       ++i) {
+    char& c = turned[i];
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+      any_letter = true;
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+      any_letter = true;
+    }
+  }
+  struct stat other;
+  if (!any_letter || lstat(turned.c_str(), &other) != 0) return place.name;
+  const Text name = FindIgnoringCase(place, ListMask::kWithFolders);
+  return name.empty() ? place.name : name;
 }
 
 // How many changes have been made through one platform and its movers.
@@ -409,7 +439,7 @@ class PosixPlatform : public Platform {
     if (stat(path.c_str(), &status) != 0) {
       if (errno != ENOENT) RaiseError(errno, PathRole::kExisting);
       const Place place = PlaceOf(program);
-      const Text name = FindFileIgnoringCase(place);
+      const Text name = FindIgnoringCase(place);
       if (name.empty()) Raise(kFileNotFound);
       path = PathBytes(place.prefix + name);
       if (stat(path.c_str(), &status) != 0) {
@@ -564,7 +594,7 @@ class PosixPlatform : public Platform {
       const bool admitted =
           (mask == ListMask::kWithFolders || !S_ISDIR(status.st_mode)) &&
           !HasHiddenOrSystemAttribute(place.folder, PathBytes(place.name));
-      return admitted ? place.name : Text();
+      return admitted ? NameOnDisk(path, place) : Text();
     }
     const int error = errno;
     if (error != ENOENT && error != ENOTDIR) {
@@ -572,7 +602,7 @@ class PosixPlatform : public Platform {
     }
     // Windows names ignore letter case, and launching relies on that.
     if (error == ENOENT && mask == ListMask::kNormalFiles) {
-      return FindFileIgnoringCase(place);
+      return FindIgnoringCase(place);
     }
     return Text();
   }
