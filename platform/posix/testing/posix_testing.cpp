@@ -49,10 +49,10 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-// Starts `program` with standard input from /dev/null, standard output
-// discarded and standard error into `error_fd`.
+// Starts `program` with standard input from /dev/null, standard error into
+// `error_fd`, and standard output there too or discarded.
 int Spawn(const std::string& program, const std::vector<std::string>& arguments,
-          int error_fd) {
+          int error_fd, Captured captured) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -63,7 +63,11 @@ int Spawn(const std::string& program, const std::vector<std::string>& arguments,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (captured == Captured::kOutputAndErrors) {
+    posix_spawn_file_actions_adddup2(&actions, error_fd, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_adddup2(&actions, error_fd, 2);
   pid_t pid = -1;
   const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr,
@@ -114,16 +118,17 @@ bool SetImmutable(const std::string& folder, bool immutable) {
 
 ProgramRun RunProgram(const std::string& program,
                       const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds timeout) {
-  StartedProgram started(program, arguments);
+                      std::chrono::milliseconds timeout, Captured captured) {
+  StartedProgram started(program, arguments, captured);
   return started.Wait(timeout);
 }
 
 StartedProgram::StartedProgram(const std::string& program,
-                               const std::vector<std::string>& arguments)
+                               const std::vector<std::string>& arguments,
+                               Captured captured)
     : error_fd_(NewCaptureFile()) {
   try {
-    pid_ = Spawn(program, arguments, error_fd_);
+    pid_ = Spawn(program, arguments, error_fd_, captured);
   } catch (...) {
     close(error_fd_);
     throw;

@@ -21,17 +21,25 @@ struct ProgramRun {
   std::string error_output;
 };
 
+/// What a started program's `error_output` collects.
+enum class Captured {
+  kErrors,           ///< standard error; standard output is discarded
+  kOutputAndErrors,  ///< standard output and error together
+};
+
 /// Runs `program` with `arguments` (not counting the program itself) and
 /// waits for it to end, for at most `timeout`.
 ProgramRun RunProgram(const std::string& program,
                       const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds timeout);
+                      std::chrono::milliseconds timeout,
+                      Captured captured = Captured::kErrors);
 
 /// A program started without waiting, that the test ends itself.
 class StartedProgram {
  public:
   StartedProgram(const std::string& program,
-                 const std::vector<std::string>& arguments);
+                 const std::vector<std::string>& arguments,
+                 Captured captured = Captured::kErrors);
   StartedProgram(const StartedProgram&) = delete;
   StartedProgram& operator=(const StartedProgram&) = delete;
   /// Kills the program if it is still running and reaps it.

@@ -1,10 +1,7 @@
 #include "platform/posix/testing/scratch_mount.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -19,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "platform/posix/testing/posix_testing.h"
 
 namespace shuffler::posix_testing {
 
@@ -57,50 +54,10 @@ struct ToolRun {
 ToolRun RunTool(const std::vector<std::string>& words) {
   const std::string program = FindTool(words.front());
   if (program.empty()) throw std::runtime_error("no " + words.front());
-  std::FILE* capture = std::tmpfile();
-  if (capture == nullptr) throw std::runtime_error("no temporary file");
-  std::vector<std::string> copies = words;
-  std::vector<char*> argv;
-  for (std::string& word : copies)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fileno(capture), 1);
-  posix_spawn_file_actions_adddup2(&actions, fileno(capture), 2);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr,
-                                argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    std::fclose(capture);
-    throw std::runtime_error("cannot start " + program);
-  }
-  ToolRun run;
-  const auto deadline = Clock::now() + std::chrono::minutes(1);
-  for (;;) {
-    int status = 0;
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-      break;
-    }
-    if (done < 0 && errno != EINTR) break;
-    if (Clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  std::rewind(capture);
-  char buffer[4096];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, capture)) > 0;)
-    run.output.append(buffer, got);
-  std::fclose(capture);
-  return run;
+  const ProgramRun run =
+      RunProgram(program, {words.begin() + 1, words.end()},
+                 std::chrono::minutes(1), Captured::kOutputAndErrors);
+  return {run.exit_code, run.error_output};
 }
 
 // Runs a tool that must succeed; returns its output.
