@@ -1,8 +1,8 @@
 // Choosing the program to start when the shuffle is done, and starting it.
 #include <vector>
 
-#include "app/startup_steps.h"
-#include "app/text.h"
+#include "app/launch.h"
+#include "base/text.h"
 #include "platform/names.h"
 
 namespace shuffler {
@@ -23,87 +23,63 @@ constexpr TextView kSecondGameName = u"GTA-VC.EXE";
 
 namespace {
 
-// What the launch-target steps look at. Steps capture a copy of it; it only
-// refers to things that outlive the steps.
-struct Context {
-  Platform& platform;
-  const frmOne& form;
-  LaunchTarget& target;
+// The seven characters of "/LAUNCH" are followed by one separator, which is
+// skipped whatever it is: the name starts right after it, or one character
+// later when it is quoted. The search for the end of the name starts one
+// character after a quoted name's first.
+constexpr int64_t kNameOffset = kLaunchOption.size() + 1;
+constexpr int64_t kQuotedNameOffset = kNameOffset + 1;
+constexpr int64_t kNameEndSearchOffset = kQuotedNameOffset + 1;
 
-  // The argument text is read afresh at every step that looks at it.
-  Text Args() const { return platform.ArgumentText(); }
-  int64_t ArgsLength() const { return static_cast<int64_t>(Args().size()); }
-  // The seven characters of "/LAUNCH" are followed by one separator, which
-  // is skipped whatever it is. The search for the end of the name starts
-  // one character further still.
-  int64_t NameSearchStart() const { return target.LaunchPos + 10; }
-  // The game executables are looked for as normal files only.
-  bool HasFile(TextView file) const {
-    const Text pattern = form.AppFolder + platform.Separator() + Text(file);
-    return !platform.ListFirst(pattern, ListMask::kNormalFiles).empty();
-  }
-};
+// The game executables are looked for as normal files only.
+bool HasFile(Platform& platform, const Text& app_folder, TextView file) {
+  const Text pattern = app_folder + platform.Separator() + Text(file);
+  return !platform.ListFirst(pattern, ListMask::kNormalFiles).empty();
+}
 
 }  // namespace
 
-void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
-                          const frmOne& form, LaunchTarget& target) {
-  const Context c{platform, form, target};
-  LaunchTarget& t = target;
-  steps
-      .Do(kFindLaunchOption,
-          [c, &t] {
-            t.LaunchPos = InStr(1, UpperCase(c.Args()), kLaunchOption);
-          })
-      .If(
-          kHasLaunchOption, [&t] { return t.LaunchPos != 0; }, kSkipSeparator,
-          kHasFirstGame)
-      .Do(kSkipSeparator, [&t] { t.StartPos = t.LaunchPos + 8; })
-      .If(
-          kIsQuoted,
-          [c, &t] { return Mid(c.Args(), t.LaunchPos + 8, 1) == u"\""; },
-          kStartAfterQuote, kFindSpace)
-      .Do(kStartAfterQuote, [&t] { t.StartPos = t.LaunchPos + 9; })
-      .Do(kFindClosingQuote,
-          [c, &t] { t.EndPos = InStr(c.NameSearchStart(), c.Args(), u"\""); })
-      .If(
-          kClosingQuoteMissing, [&t] { return t.EndPos == 0; },
-          kEndQuotedAtTextEnd, kCutExeName)
-      .Do(
-          kEndQuotedAtTextEnd, [c, &t] { t.EndPos = c.ArgsLength() + 1; },
-          kCutExeName)
-      .Do(kFindSpace,
-          [c, &t] { t.EndPos = InStr(c.NameSearchStart(), c.Args(), u" "); })
-      .If(
-          kSpaceMissing, [&t] { return t.EndPos == 0; }, kEndAtTextEnd,
-          kCutExeName)
-      .Do(kEndAtTextEnd, [c, &t] { t.EndPos = c.ArgsLength() + 1; })
-      // The name keeps its letter case: it is cut from the text as typed.
-      // "/LAUNCH" at the very end gives a negative length, which fails.
-      .Do(
-          kCutExeName,
-          [c, &t] {
-            t.ExeName = Mid(c.Args(), t.StartPos, t.EndPos - t.StartPos);
-          },
-          kTestNoLaunch)
-      .If(
-          kHasFirstGame, [c] { return c.HasFile(kFirstGameFile); },
-          kChooseFirstGame, kHasSecondGame)
-      .Do(
-          kChooseFirstGame, [&t] { t.ExeName = kFirstGameName; }, kTestNoLaunch)
-      .If(
-          kHasSecondGame, [c] { return c.HasFile(kSecondGameFile); },
-          kChooseSecondGame, kNoGameFound)
-      .Do(
-          kChooseSecondGame, [&t] { t.ExeName = kSecondGameName; },
-          kTestNoLaunch)
-      .Do(kNoGameFound, [&t] { t.NoLaunch = true; })
-      .If(
-          kTestNoLaunch,
-          [c] { return InStr(1, UpperCase(c.Args()), kNoLaunchOption) != 0; },
-          kSetNoLaunch, kTestDebug)
-      .Do(
-          kSetNoLaunch, [&t] { t.NoLaunch = true; }, kTestDebug);
+void ChooseLaunchTarget(Guard& g, Platform& platform, const Text& app_folder,
+                        LaunchTarget& target) {
+  // The argument text is read afresh at every step that looks at it.
+  auto args = [&platform] { return platform.ArgumentText(); };
+  g.Do([&] { target.LaunchPos = InStr(1, UpperCase(args()), kLaunchOption); });
+  if (g.Test([&] { return target.LaunchPos != 0; })) {
+    g.Do([&] { target.StartPos = target.LaunchPos + kNameOffset; });
+    const int64_t name_end_search = target.LaunchPos + kNameEndSearchOffset;
+    if (g.Test([&] {
+          return Mid(args(), target.LaunchPos + kNameOffset, 1) == u"\"";
+        })) {
+      g.Do([&] { target.StartPos = target.LaunchPos + kQuotedNameOffset; });
+      g.Do([&] { target.EndPos = InStr(name_end_search, args(), u"\""); });
+    } else {
+      g.Do([&] { target.EndPos = InStr(name_end_search, args(), u" "); });
+    }
+    // A name without its closing quote or space ends with the text.
+    if (g.Test([&] { return target.EndPos == 0; })) {
+      g.Do([&] { target.EndPos = static_cast<int64_t>(args().size()) + 1; });
+    }
+    // The name keeps its letter case: it is cut from the text as typed.
+    // "/LAUNCH" at the very end gives a negative length, which fails.
+    g.Do([&] {
+      target.ExeName =
+          Mid(args(), target.StartPos, target.EndPos - target.StartPos);
+    });
+  } else if (g.Test([&] {
+               return HasFile(platform, app_folder, kFirstGameFile);
+             })) {
+    g.Do([&] { target.ExeName = kFirstGameName; });
+  } else if (g.Test([&] {
+               return HasFile(platform, app_folder, kSecondGameFile);
+             })) {
+    g.Do([&] { target.ExeName = kSecondGameName; });
+  } else {
+    g.Do([&] { target.NoLaunch = true; });
+  }
+  if (g.Test(
+          [&] { return InStr(1, UpperCase(args()), kNoLaunchOption) != 0; })) {
+    g.Do([&] { target.NoLaunch = true; });
+  }
 }
 
 namespace {
@@ -204,14 +180,9 @@ void StartLaunchName(Platform& platform, const Text& folder, const Text& name) {
 
 }  // namespace
 
-void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
-                   const LaunchTarget& target) {
-  // The name is always taken relative to the program's folder.
-  steps.Do(kLaunch, [&platform, &form, &target] {
-    if (!target.NoLaunch) {
-      StartLaunchName(platform, form.AppFolder, target.ExeName);
-    }
-  });
+void Launch(Platform& platform, const Text& app_folder,
+            const LaunchTarget& target) {
+  if (!target.NoLaunch) StartLaunchName(platform, app_folder, target.ExeName);
 }
 
 }  // namespace shuffler

@@ -1,6 +1,5 @@
 // Shuffler's entry: create the platform and the run state, and run the
 // startup sequence, which ends the process itself.
-#include "app/entry.h"
 #include "app/frm_one.h"
 #include "platform/platform.h"
 

@@ -19,9 +19,9 @@
 #include <cmath>
 #include <vector>
 
-#include "app/frm_one.h"
-#include "app/guarded_steps.h"
-#include "app/text.h"
+#include "base/guard.h"
+#include "base/text.h"
+#include "music/music_folder.h"
 #include "music/names.h"
 
 namespace shuffler {
@@ -36,59 +36,22 @@ constexpr TextView kMarker = u"###FILEALREADYRENAMED###";
 // empty one, or a marked one holding only what Shuffler put there.
 constexpr TextView kOwnMark = u"Shuffler is moving files";
 
-enum ShuffleStep : int {
-  kTestTempFolder,
-  kMakeTempFolder,
-  kMarkTempFolder,
-  kTestOwnMark,
-  kTakeOverEmpty,
-  kCreateMover,
-  kResetDone,
-  kCountDigits,
-  kOpenLog,
-  kTestDenied,
-  kReportDenied,
-  kLoopTest,
-  kPick,
-  kTestUnprocessed,
-  kResetStage,
-  kDrawNumber,
-  kFindBareName,
-  kFindOldPath,
-  kFindNewPath,
-  kLogRename,
-  kTestNameFree,
-  kRename,
-  kStageMoves,
-  kMoveOut,
-  kMoveBack,
-  kStageDone,
-  kCountDone,
-  kMarkProcessed,
-  kMovedOutLeft,
-  kTakeMovedOut,
-  kMoveBackInOrder,
-  kEndMovesBack,
-  kCloseLog,
-  kReleaseMover,
-  kFindLeftInTemp,
-  kUnmarkTempFolder,
-  kRemoveTempFolder,
-};
-
-enum RecoveryStep : int {
-  kFindTemp,
-  kTestOwnTemp,
-  kFindStranded,
-  kCreateRecoveryMover,
-  kStrandedLeft,
-  kTakeStranded,
-  kBringBack,
-  kReleaseRecoveryMover,
-};
-
 // Which part of an entry's processing is running, for the failure report.
-enum Stage : int { kRenaming = 0, kMoving = 1, kAfterMoves = 2 };
+enum class Stage { kRenaming, kMoving, kAfterMoves };
+
+// The paths the shuffle and the recovery work with.
+struct Places {
+  Places(const Platform& platform, const Text& app_folder)
+      : music(MusicFolderOf(platform, app_folder)),
+        temp_folder(music + u"temp"),
+        into_temp(temp_folder + platform.Separator()),
+        own_mark(into_temp + Text(kOwnMark)) {}
+
+  const Text music;        // the music folder, with its separator
+  const Text temp_folder;  // "temp", as it is tested, made and removed
+  const Text into_temp;    // "temp" with its separator, as moves name it
+  const Text own_mark;     // the mark inside "temp"
+};
 
 // A whole number from 0 to count - 1. The product is floored in double
 // precision, so it stays below `count` for every value below 1.
@@ -98,13 +61,13 @@ int64_t Draw(int64_t count, float random) {
 
 // The shuffle's report of `failure` in `stage` about the entry at
 // `old_path`: a log line when `log` is set, then a box.
-void Report(Platform& platform, bool log, int stage, const Text& old_path,
+void Report(Platform& platform, bool log, Stage stage, const Text& old_path,
             const Failure& failure) {
   Text log_line, prompt;
-  if (stage == kRenaming) {
+  if (stage == Stage::kRenaming) {
     log_line = u"*** An error occurred renaming file: " + old_path;
     prompt = u"An error occurred renaming file: \r\n" + old_path;
-  } else if (stage == kMoving) {
+  } else if (stage == Stage::kMoving) {
     log_line = u"*** An error occurred moving file: " + old_path;
     prompt = u"An error occurred moving file: \r\n" + old_path;
   } else {
@@ -120,84 +83,62 @@ void Report(Platform& platform, bool log, int stage, const Text& old_path,
 
 }  // namespace
 
-void frmOne::RecoverStrandedFiles() {
-  const Text music = MusicFolder();
-  const Text temp_folder = InAppFolder({u"mp3", u"temp"});
-  const Text into_temp = InAppFolder({u"mp3", u"temp", u""});
-
-  int stage = kAfterMoves;
-  bool own = false;
-  std::vector<Text> stranded;
-  size_t next_stranded = 0;
+void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
+  const Places places(platform, run.AppFolder);
+  Stage stage = Stage::kAfterMoves;
   Text OldPath;
   std::unique_ptr<FileMover> Mover;
-
-  GuardedSteps steps;
-  steps
-      .Do(kFindTemp,
-          [&] {
-            TempFolderName =
-                platform_.ListFirst(temp_folder, ListMask::kWithFolders);
-          })
-      .Do(kTestOwnTemp,
-          [&] {
-            if (TempFolderName.empty()) return;
-            own = !platform_
-                       .ListFirst(into_temp + Text(kOwnMark),
-                                  ListMask::kWithFolders)
-                       .empty();
-          })
-      .Do(kFindStranded,
-          [&] {
-            if (!own) return;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kNormalFiles);
-                 !name.empty(); name = platform_.ListNext()) {
-              stranded.push_back(name);
-            }
-          })
-      .Do(kCreateRecoveryMover,
-          [&] {
-            if (!stranded.empty()) Mover = platform_.CreateFileMover();
-          })
-      .If(
-          kStrandedLeft, [&] { return next_stranded < stranded.size(); },
-          kTakeStranded, kReleaseRecoveryMover)
-      .Do(kTakeStranded,
-          [&] {
-            stage = kMoving;
-            OldPath = into_temp + stranded[next_stranded++];
-          })
-      // Never onto an entry of the music folder: a file whose name is taken
-      // there stays in "temp", and is reported.
-      .Do(
-          kBringBack,
-          [&] {
-            if (!Mover) Raise(kObjectNotSet);
-            Mover->MoveFile(OldPath, music);
-          },
-          kStrandedLeft)
-      .Do(
-          kReleaseRecoveryMover,
-          [&] {
-            stage = kAfterMoves;
-            Mover.reset();
-          },
-          GuardedSteps::kEnd);
-
+  bool own = false;
+  std::vector<Text> stranded;
   // The log is not open yet: the boxes alone report these failures.
-  steps.Run(kFindTemp, [&](const Failure& failure) {
-    Report(platform_, false, stage, OldPath, failure);
+  Guard g([&](const Failure& failure) {
+    Report(platform, false, stage, OldPath, failure);
+  });
+
+  g.Do([&] {
+    run.TempFolderName =
+        platform.ListFirst(places.temp_folder, ListMask::kWithFolders);
+  });
+  g.Do([&] {
+    if (run.TempFolderName.empty()) return;
+    own = !platform.ListFirst(places.own_mark, ListMask::kWithFolders).empty();
+  });
+  g.Do([&] {
+    if (!own) return;
+    for (Text name = platform.ListFirst(places.into_temp + u"*.*",
+                                        ListMask::kNormalFiles);
+         !name.empty(); name = platform.ListNext()) {
+      stranded.push_back(name);
+    }
+  });
+  g.Do([&] {
+    if (!stranded.empty()) Mover = platform.CreateFileMover();
+  });
+  size_t next_stranded = 0;
+  while (g.Test([&] { return next_stranded < stranded.size(); })) {
+    g.Do([&] {
+      stage = Stage::kMoving;
+      OldPath = places.into_temp + stranded[next_stranded++];
+    });
+    // Never onto an entry of the music folder: a file whose name is taken
+    // there stays in "temp", and is reported.
+    g.Do([&] {
+      if (!Mover) Raise(kObjectNotSet);
+      Mover->Move(OldPath, places.music);
+    });
+  }
+  g.Do([&] {
+    stage = Stage::kAfterMoves;
+    Mover.reset();
   });
 }
 
-void frmOne::ShuffleMusicFolder() {
-  const Text music = MusicFolder();
-  const Text temp_folder = InAppFolder({u"mp3", u"temp"});
-  const Text into_temp = InAppFolder({u"mp3", u"temp", u""});
-  const Text own_mark = into_temp + Text(kOwnMark);
+void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
+  const Places places(platform, run.AppFolder);
+  const Counter16 FileCount = run.FileCount;
+  NameList& FileNames = run.FileNames;
 
-  int stage = kRenaming;
+  Stage stage = Stage::kRenaming;
   Counter16 Done;
   int Digits = 0;
   int64_t Pick = 0;
@@ -206,245 +147,209 @@ void frmOne::ShuffleMusicFolder() {
   std::unique_ptr<FileMover> Mover;
   // "temp" made by this run, and whether it carries the mark.
   bool made_temp = false, marked = false;
-  // Nothing but the mark is left in "temp" at the end.
-  bool only_mark_left = false;
   // "temp" could not be made for want of the right to change the music
   // folder: every entry would fail alike, so it is said once and the
   // entries are left as they are.
   bool denied = false;
   Failure denial;
-  // "/UNIQUE": whether the current entry's new name is free, also in
-  // "temp", and whether it was renamed; the entries moved out, as their
-  // old path and their name in "temp", in order; the next to move back.
-  bool name_free = false, renamed = false;
-  struct MovedOut {
-    Text old_path, temp_name;
-  };
-  std::vector<MovedOut> moved_out;
-  size_t next_back = 0;
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
   std::vector<bool> processed(static_cast<size_t>(FileCount), false);
-
-  auto mover = [&]() -> FileMover& {
+  auto mover = [&Mover]() -> FileMover& {
     if (!Mover) Raise(kObjectNotSet);
     return *Mover;
   };
 
-  GuardedSteps steps;
-  steps
-      .If(
-          kTestTempFolder,
-          [&] {
-            return platform_.ListFirst(temp_folder, ListMask::kWithFolders)
-                .empty();
-          },
-          kMakeTempFolder, kTestOwnMark)
-      .Do(kMakeTempFolder,
-          [&] {
-            try {
-              platform_.MakeFolder(temp_folder);
-            } catch (const Failure& failure) {
-              if (failure.Number != kPermissionDenied) throw;
-              denied = true;
-              denial = failure;
-              return;
-            }
-            made_temp = true;
-          })
-      .Do(
-          kMarkTempFolder,
-          [&] {
-            if (!made_temp) return;
-            platform_.MakeFolder(own_mark);
-            marked = true;
-          },
-          kCreateMover)
-      // A "temp" left by a stopped run still carries the mark; the
-      // recovery has brought back what it held.
-      .Do(kTestOwnMark,
-          [&] {
-            marked =
-                !platform_.ListFirst(own_mark, ListMask::kWithFolders).empty();
-          })
-      // An empty "temp" holds nothing of anyone's (a run stopped right after
-      // making it leaves one): it is marked, so that what this run leaves in
-      // it is brought back too. A folder lists "." and ".." at least; a file
-      // named "temp" lists nothing and is left alone.
-      .Do(kTakeOverEmpty,
-          [&] {
-            if (marked) return;
-            bool folder = false;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kWithFolders);
-                 !name.empty(); name = platform_.ListNext()) {
-              if (name != u"." && name != u"..") return;
-              folder = true;
-            }
-            if (!folder) return;
-            platform_.MakeFolder(own_mark);
-            marked = true;
-          })
-      .Do(kCreateMover,
-          [&] {
-            if (!denied) Mover = platform_.CreateFileMover();
-          })
-      .Do(kResetDone, [&] { Done = 0; })
-      .Do(kCountDigits, [&] { Digits = DecimalDigits(FileCount); })
-      .Do(kOpenLog,
-          [&] {
-            if (DebugLog) platform_.OpenLog(InAppFolder({u"Shuffler.log"}));
-          })
-      .If(
-          kTestDenied, [&] { return denied; }, kReportDenied, kLoopTest)
-      .Do(
-          kReportDenied,
-          [&] {
-            stage = kAfterMoves;
-            throw denial;
-          },
-          kCloseLog)
-      .If(
-          kLoopTest, [&] { return Done < FileCount; }, kPick, kMovedOutLeft)
-      .Do(kPick, [&] { Pick = Draw(FileCount, platform_.NextRandom()); })
-      .If(
-          kTestUnprocessed,
-          [&] { return !processed.at(static_cast<size_t>(Pick)); }, kResetStage,
-          kLoopTest)
-      .Do(kResetStage,
-          [&] {
-            stage = kRenaming;
-            name_free = renamed = false;
-          })
-      // Drawn independently for every entry: two entries may get the same
-      // number. With "/UNIQUE", the entry's place in the order instead.
-      .Do(kDrawNumber,
-          [&] {
-            const int64_t number =
-                UniqueMode ? int64_t{Done} + 1
-                           : Draw(FileCount, platform_.NextRandom()) + 1;
-            NumberText = ZeroPadded(number, Digits);
-          })
-      .Do(kFindBareName, [&] { Bare = BareName(FileNames[Pick]); })
-      // Each path is reserved before it is rebuilt: running out of memory
-      // then leaves it as it was, for the failure report.
-      .Do(kFindOldPath,
-          [&] {
-            const Text& name = FileNames[Pick];
-            OldPath.reserve(music.size() + name.size());
-            OldPath.assign(music).append(name);
-          })
-      .Do(kFindNewPath,
-          [&] {
-            if (DenumMode) {
-              TempName = Bare;
-            } else {
-              TempName.reserve(NumberText.size() + 1 + Bare.size());
-              TempName.assign(NumberText).append(u"-").append(Bare);
-            }
-            NewPath.reserve(music.size() + TempName.size());
-            NewPath.assign(music).append(TempName);
-          })
-      .Do(kLogRename,
-          [&] {
-            if (DebugLog) {
-              platform_.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" +
-                                     NewPath + u"\"");
-            }
-          })
-      // With "/UNIQUE" and "/DENUM", an entry moved out earlier may hold
-      // the bare name in "temp": the rename fails as if the name were taken
-      // in the music folder, where that entry would be otherwise, and the
-      // entry keeps its name. (Numbered names never meet there.)
-      .Do(kTestNameFree,
-          [&] {
-            if (UniqueMode && DenumMode &&
-                !platform_
-                     .ListFirst(into_temp + TempName, ListMask::kWithFolders)
-                     .empty()) {
-              Raise(kFileAlreadyExists);
-            }
-            name_free = true;
-          })
-      .Do(kRename,
-          [&] {
-            if (!name_free) return;
-            platform_.RenameEntry(OldPath, NewPath);
-            renamed = true;
-          })
-      .Do(kStageMoves, [&] { stage = kMoving; })
-      // Out and straight back: the entry is re-created in the music folder
-      // now, after every entry processed before it. With "/UNIQUE" only out,
-      // and only an entry that was renamed: a failure touches no other.
-      .Do(kMoveOut,
-          [&] {
-            if (UniqueMode && !renamed) return;
-            mover().MoveFile(NewPath, into_temp);
-            if (UniqueMode) moved_out.push_back({OldPath, TempName});
-          })
-      .Do(kMoveBack,
-          [&] {
-            if (UniqueMode) return;
-            FileMover& back = mover();
-            TempPath.assign(into_temp).append(TempName);
-            back.MoveFile(TempPath, music);
-          })
-      .Do(kStageDone, [&] { stage = kAfterMoves; })
-      .Do(kCountDone, [&] { Done.Add(1); })
-      .Do(
-          kMarkProcessed,
-          [&] {
-            processed.at(static_cast<size_t>(Pick)) = true;
-            FileNames[Pick] = kMarker;
-          },
-          kLoopTest)
-      // "/UNIQUE": every entry moved out comes back, in the same order.
-      .If(
-          kMovedOutLeft, [&] { return next_back < moved_out.size(); },
-          kTakeMovedOut, kEndMovesBack)
-      .Do(kTakeMovedOut,
-          [&] {
-            stage = kMoving;
-            const MovedOut& entry = moved_out[next_back++];
-            OldPath = entry.old_path;
-            TempPath.assign(into_temp).append(entry.temp_name);
-          })
-      .Do(
-          kMoveBackInOrder, [&] { mover().MoveFile(TempPath, music); },
-          kMovedOutLeft)
-      .Do(kEndMovesBack, [&] { stage = kAfterMoves; })
-      .Do(kCloseLog,
-          [&] {
-            if (DebugLog) platform_.CloseLog();
-          })
-      .Do(kReleaseMover, [&] { Mover.reset(); })
-      // The mark goes only when nothing else is left in "temp": what could
-      // not come back stays in a marked folder, and a later run tries again.
-      .Do(kFindLeftInTemp,
-          [&] {
-            if (!marked) return;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kWithFolders);
-                 !name.empty(); name = platform_.ListNext()) {
-              if (name != u"." && name != u".." && name != kOwnMark) return;
-            }
-            only_mark_left = true;
-          })
-      .Do(kUnmarkTempFolder,
-          [&] {
-            if (marked && only_mark_left) platform_.RemoveFolder(own_mark);
-          })
-      .Do(
-          kRemoveTempFolder,
-          [&] {
-            if (!denied) platform_.RemoveFolder(temp_folder);
-          },
-          GuardedSteps::kEnd);
-
   // The report depends on the stage. What fails in here (a log that cannot
   // be written) leaves the shuffle for the startup sequence to report.
-  steps.Run(kTestTempFolder, [&](const Failure& failure) {
-    Report(platform_, DebugLog, stage, OldPath, failure);
+  Guard g([&](const Failure& failure) {
+    Report(platform, run.DebugLog, stage, OldPath, failure);
+  });
+
+  if (g.Test([&] {
+        return platform.ListFirst(places.temp_folder, ListMask::kWithFolders)
+            .empty();
+      })) {
+    g.Do([&] {
+      try {
+        platform.MakeFolder(places.temp_folder);
+      } catch (const Failure& failure) {
+        if (failure.Number != kPermissionDenied) throw;
+        denied = true;
+        denial = failure;
+        return;
+      }
+      made_temp = true;
+    });
+    g.Do([&] {
+      if (!made_temp) return;
+      platform.MakeFolder(places.own_mark);
+      marked = true;
+    });
+  } else {
+    // A "temp" left by a stopped run still carries the mark; the recovery
+    // has brought back what it held.
+    g.Do([&] {
+      marked =
+          !platform.ListFirst(places.own_mark, ListMask::kWithFolders).empty();
+    });
+    // An empty "temp" holds nothing of anyone's (a run stopped right after
+    // making it leaves one): it is marked, so that what this run leaves in
+    // it is brought back too. A folder lists "." and ".." at least; a file
+    // named "temp" lists nothing and is left alone.
+    g.Do([&] {
+      if (marked) return;
+      bool folder = false;
+      for (Text name = platform.ListFirst(places.into_temp + u"*.*",
+                                          ListMask::kWithFolders);
+           !name.empty(); name = platform.ListNext()) {
+        if (name != u"." && name != u"..") return;
+        folder = true;
+      }
+      if (!folder) return;
+      platform.MakeFolder(places.own_mark);
+      marked = true;
+    });
+  }
+  g.Do([&] {
+    if (!denied) Mover = platform.CreateFileMover();
+  });
+  g.Do([&] { Done = 0; });
+  g.Do([&] { Digits = DecimalDigits(FileCount); });
+  g.Do([&] {
+    if (run.DebugLog) {
+      platform.OpenLog(run.AppFolder + platform.Separator() + u"Shuffler.log");
+    }
+  });
+
+  if (g.Test([&] { return denied; })) {
+    g.Do([&] {
+      stage = Stage::kAfterMoves;
+      throw denial;
+    });
+  } else {
+    // "/UNIQUE": the entries moved out, as their old path and their name in
+    // "temp", in order.
+    struct MovedOut {
+      Text old_path, temp_name;
+    };
+    std::vector<MovedOut> moved_out;
+    while (g.Test([&] { return Done < FileCount; })) {
+      g.Do([&] { Pick = Draw(FileCount, platform.NextRandom()); });
+      if (!g.Test([&] { return !processed.at(static_cast<size_t>(Pick)); })) {
+        continue;  // drawn before: draw again
+      }
+      // Whether the entry's new name is free, also in "temp", and whether
+      // it was renamed.
+      bool name_free = false, renamed = false;
+      g.Do([&] { stage = Stage::kRenaming; });
+      // Drawn independently for every entry: two entries may get the same
+      // number. With "/UNIQUE", the entry's place in the order instead.
+      g.Do([&] {
+        const int64_t number = run.UniqueMode
+                                   ? int64_t{Done} + 1
+                                   : Draw(FileCount, platform.NextRandom()) + 1;
+        NumberText = ZeroPadded(number, Digits);
+      });
+      g.Do([&] { Bare = BareName(FileNames[Pick]); });
+      // Each path is reserved before it is rebuilt: running out of memory
+      // then leaves it as it was, for the failure report.
+      g.Do([&] {
+        const Text& name = FileNames[Pick];
+        OldPath.reserve(places.music.size() + name.size());
+        OldPath.assign(places.music).append(name);
+      });
+      g.Do([&] {
+        if (run.DenumMode) {
+          TempName = Bare;
+        } else {
+          TempName.reserve(NumberText.size() + 1 + Bare.size());
+          TempName.assign(NumberText).append(u"-").append(Bare);
+        }
+        NewPath.reserve(places.music.size() + TempName.size());
+        NewPath.assign(places.music).append(TempName);
+      });
+      g.Do([&] {
+        if (run.DebugLog) {
+          platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" +
+                                NewPath + u"\"");
+        }
+      });
+      // With "/UNIQUE" and "/DENUM", an entry moved out earlier may hold the
+      // bare name in "temp": the rename fails as if the name were taken in
+      // the music folder, where that entry would be otherwise, and the entry
+      // keeps its name. (Numbered names never meet there.)
+      g.Do([&] {
+        if (run.UniqueMode && run.DenumMode &&
+            !platform
+                 .ListFirst(places.into_temp + TempName, ListMask::kWithFolders)
+                 .empty()) {
+          Raise(kFileAlreadyExists);
+        }
+        name_free = true;
+      });
+      g.Do([&] {
+        if (!name_free) return;
+        platform.RenameEntry(OldPath, NewPath);
+        renamed = true;
+      });
+      g.Do([&] { stage = Stage::kMoving; });
+      // Out and straight back: the entry is re-created in the music folder
+      // now, after every entry processed before it. With "/UNIQUE" only
+      // out, and only an entry that was renamed: a failure touches no other.
+      g.Do([&] {
+        if (run.UniqueMode && !renamed) return;
+        mover().Move(NewPath, places.into_temp);
+        if (run.UniqueMode) moved_out.push_back({OldPath, TempName});
+      });
+      g.Do([&] {
+        if (run.UniqueMode) return;
+        FileMover& back = mover();
+        TempPath.assign(places.into_temp).append(TempName);
+        back.Move(TempPath, places.music);
+      });
+      g.Do([&] { stage = Stage::kAfterMoves; });
+      g.Do([&] { Done.Add(1); });
+      g.Do([&] {
+        processed.at(static_cast<size_t>(Pick)) = true;
+        FileNames[Pick] = kMarker;
+      });
+    }
+    // "/UNIQUE": every entry moved out comes back, in the same order.
+    size_t next_back = 0;
+    while (g.Test([&] { return next_back < moved_out.size(); })) {
+      g.Do([&] {
+        stage = Stage::kMoving;
+        const MovedOut& entry = moved_out[next_back++];
+        OldPath = entry.old_path;
+        TempPath.assign(places.into_temp).append(entry.temp_name);
+      });
+      g.Do([&] { mover().Move(TempPath, places.music); });
+    }
+    g.Do([&] { stage = Stage::kAfterMoves; });
+  }
+
+  g.Do([&] {
+    if (run.DebugLog) platform.CloseLog();
+  });
+  g.Do([&] { Mover.reset(); });
+  // The mark goes only when nothing else is left in "temp": what could not
+  // come back stays in a marked folder, and a later run tries again.
+  bool only_mark_left = false;
+  g.Do([&] {
+    if (!marked) return;
+    for (Text name = platform.ListFirst(places.into_temp + u"*.*",
+                                        ListMask::kWithFolders);
+         !name.empty(); name = platform.ListNext()) {
+      if (name != u"." && name != u".." && name != kOwnMark) return;
+    }
+    only_mark_left = true;
+  });
+  g.Do([&] {
+    if (marked && only_mark_left) platform.RemoveFolder(places.own_mark);
+  });
+  g.Do([&] {
+    if (!denied) platform.RemoveFolder(places.temp_folder);
   });
 }
 

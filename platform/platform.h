@@ -62,7 +62,7 @@ class FileMover {
   /// the separator means "into this folder, keeping the name". Fails when
   /// the source is missing or is a folder, or when the target exists: an
   /// existing entry is never replaced.
-  virtual void MoveFile(const Text& source, const Text& destination) = 0;
+  virtual void Move(const Text& source, const Text& destination) = 0;
 };
 
 class Platform {
@@ -144,5 +144,11 @@ class Platform {
 
 /// The platform of the operating system Shuffler was built for.
 std::unique_ptr<Platform> CreateSystemPlatform(int argc, char** argv);
+
+/// Shuffler's portable entry, which the program defines: creates the system
+/// platform and the run state and runs the startup sequence, which ends the
+/// process itself. POSIX enters it from main(); a platform with an entry
+/// point of its own (Windows' wWinMain) calls it from there.
+int RunShuffler(int argc, char** argv);
 
 }  // namespace shuffler

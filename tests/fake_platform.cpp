@@ -25,8 +25,8 @@ bool EndsWithSep(const Text& path) {
 class FakeMover : public FileMover {
  public:
   explicit FakeMover(FakePlatform& platform) : platform_(platform) {}
-  void MoveFile(const Text& source, const Text& destination) override {
-    platform_.MoveFile(source, destination);
+  void Move(const Text& source, const Text& destination) override {
+    platform_.Move(source, destination);
   }
 
  private:
@@ -300,7 +300,7 @@ std::unique_ptr<FileMover> FakePlatform::CreateFileMover() {
   return std::make_unique<FakeMover>(*this);
 }
 
-void FakePlatform::MoveFile(const Text& given, const Text& destination) {
+void FakePlatform::Move(const Text& given, const Text& destination) {
   Enter(Op::kMoveFile);
   const Text source = Resolve(given);
   if (!Exists(source) || IsFolder(source)) Raise(kFileNotFound);

@@ -125,7 +125,7 @@ class FakePlatform : public Platform {
   [[noreturn]] void EndProcess() override;
 
   /// The fake's file move, as its movers perform it.
-  void MoveFile(const Text& source, const Text& destination);
+  void Move(const Text& source, const Text& destination);
 
  protected:
   uint64_t ClockSeed() override;

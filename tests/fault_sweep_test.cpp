@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "music/names.h"
 #include "tests/fake_platform.h"
 
@@ -87,7 +87,7 @@ class TracingMover : public FileMover {
  public:
   TracingMover(TracingPlatform& platform, std::unique_ptr<FileMover> mover)
       : platform_(platform), mover_(std::move(mover)) {}
-  void MoveFile(const Text& source, const Text& destination) override;
+  void Move(const Text& source, const Text& destination) override;
 
  private:
   TracingPlatform& platform_;
@@ -181,9 +181,9 @@ class TracingPlatform : public FakePlatform {
   }
 };
 
-void TracingMover::MoveFile(const Text& source, const Text& destination) {
+void TracingMover::Move(const Text& source, const Text& destination) {
   platform_.Traced(Op::kMoveFile, source, destination,
-                   [&] { mover_->MoveFile(source, destination); });
+                   [&] { mover_->Move(source, destination); });
 }
 
 // ---- The check of a trace against the designed reports.

@@ -383,31 +383,28 @@ TEST_P(PosixRenameTest, MoverMovesFilesWithoutReplacing) {
   WriteFile("temp/other.mp3", "T");
   auto mover = platform_->CreateFileMover();
 
-  mover->MoveFile(P("song.mp3"), P("temp/"));
+  mover->Move(P("song.mp3"), P("temp/"));
   EXPECT_EQ(Entries("temp"), (std::set<std::string>{"other.mp3", "song.mp3"}));
   EXPECT_EQ(ReadFile("temp/song.mp3"), "S");
-  mover->MoveFile(P("temp/song.mp3"), P("song.mp3"));
+  mover->Move(P("temp/song.mp3"), P("song.mp3"));
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_EQ(Entries("temp"), std::set<std::string>{"other.mp3"});
 
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("other.mp3"), P("temp/")); }),
+            kFileAlreadyExists);
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("other.mp3"), P("temp/")); }),
+      FailureNumberOf([&] { mover->Move(P("song.mp3"), P("other.mp3")); }),
       kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("other.mp3")); }),
-      kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("folder")); }),
-      kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("gone.mp3"), P("temp/")); }),
-      kFileNotFound);
-  EXPECT_EQ(FailureNumberOf([&] { mover->MoveFile(P("folder"), P("temp/")); }),
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("song.mp3"), P("folder")); }),
+            kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("gone.mp3"), P("temp/")); }),
             kFileNotFound);
-  EXPECT_EQ(FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("no/")); }),
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("folder"), P("temp/")); }),
+            kFileNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("song.mp3"), P("no/")); }),
             kPathNotFound);
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("other.mp3/")); }),
+      FailureNumberOf([&] { mover->Move(P("song.mp3"), P("other.mp3/")); }),
       kPathNotFound);
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_EQ(ReadFile("other.mp3"), "O");
@@ -427,17 +424,17 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   auto mover = platform_->CreateFileMover();
   const Text into_root = P("") + u"/";
 
-  mover->MoveFile(P("song.mp3"), P("temp/"));
-  mover->MoveFile(P("temp/song.mp3"), into_root);
+  mover->Move(P("song.mp3"), P("temp/"));
+  mover->Move(P("temp/song.mp3"), into_root);
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_TRUE(Entries("temp").empty());
 
   // The file leaves by a rename and a folder takes its place.
-  mover->MoveFile(P("song.mp3"), P("temp/"));
+  mover->Move(P("song.mp3"), P("temp/"));
   platform_->RenameEntry(P("temp/song.mp3"), P("kept.mp3"));
   platform_->MakeFolder(P("temp/song.mp3"));
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("temp/song.mp3"), into_root); }),
+      FailureNumberOf([&] { mover->Move(P("temp/song.mp3"), into_root); }),
       kFileNotFound);
   EXPECT_TRUE(fs::is_directory(fs::path(Bytes("temp/song.mp3"))));
   EXPECT_EQ(Entries(), (std::set<std::string>{"kept.mp3", "temp"}));
@@ -445,10 +442,10 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   EXPECT_EQ(ReadFile("kept.mp3"), "S");
 
   WriteFile("other.mp3", "O");
-  mover->MoveFile(P("kept.mp3"), P("temp/"));
+  mover->Move(P("kept.mp3"), P("temp/"));
   platform_->RenameEntry(P("other.mp3"), P("kept.mp3"));
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("temp/kept.mp3"), into_root); }),
+      FailureNumberOf([&] { mover->Move(P("temp/kept.mp3"), into_root); }),
       kFileAlreadyExists);
   EXPECT_EQ(ReadFile("kept.mp3"), "O");
   EXPECT_EQ(ReadFile("temp/kept.mp3"), "S");
@@ -500,8 +497,8 @@ TEST_F(PosixPlatformTest, NamesThatAreNotUtf8KeepTheirBytes) {
                          P("") + u"/7-" + latin_text);
   EXPECT_EQ(Entries(), (std::set<std::string>{"0042-" + odd, "7-" + latin}));
   EXPECT_EQ(ReadFile("0042-" + odd), "odd");
-  platform_->CreateFileMover()->MoveFile(P("") + u"/0042-" + odd_text,
-                                         P("") + u'/' + odd_text);
+  platform_->CreateFileMover()->Move(P("") + u"/0042-" + odd_text,
+                                     P("") + u'/' + odd_text);
   platform_->RenameEntry(P("") + u"/7-" + latin_text,
                          P("") + u'/' + latin_text);
   EXPECT_EQ(Entries(), (std::set<std::string>{odd, latin}));

@@ -253,7 +253,7 @@ class PosixFileMover : public FileMover {
   PosixFileMover(ChangeCount changes, Renamer renamer)
       : changes_(std::move(changes)), renamer_(std::move(renamer)) {}
 
-  void MoveFile(const Text& source, const Text& destination) override {
+  void Move(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
     const bool own_last_target = IsOwnLastTarget(from_);
     if (!own_last_target && IsFolder(from_)) {

@@ -5,10 +5,6 @@
 
 #include <windows.h>
 
-// <windows.h> renames MoveFile to MoveFileW, which would also rename the
-// file mover's operation in this file only.
-#undef MoveFile
-
 #include <string>
 
 #include "platform/win32/win32_rules.h"
@@ -112,7 +108,7 @@ DWORD AttributesOf(const Text& path) {
 
 class Win32FileMover final : public FileMover {
  public:
-  void MoveFile(const Text& source, const Text& destination) override {
+  void Move(const Text& source, const Text& destination) override {
     if (AttributesOf(source) & FILE_ATTRIBUTE_DIRECTORY) Raise(kFileNotFound);
     Text target = destination;
     if (!target.empty() && target.back() == u'\\') target += NameOf(source);
