@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
@@ -699,6 +700,42 @@ void Populate(FakePlatform& fake, bool stranded) {
   fake.AddFile(kMusicSlash + u"Sub\\inside.mp3", "inside");
 }
 
+// With SHUFFLER_SWEEP_RECORD naming a file, every run's outcome is appended
+// to it: the boxes in order, the log, the starts and the final folder tree.
+// Two builds' records compare their behaviour run by run.
+void Record(const std::string& label, const FakePlatform& fake) {
+  static std::FILE* const file = [] {
+    const char* path = std::getenv("SHUFFLER_SWEEP_RECORD");
+    return path != nullptr ? std::fopen(path, "w") : nullptr;
+  }();
+  if (file == nullptr) return;
+  auto line = [](const char* kind, const Text& text) {
+    std::string out = Narrow(text);
+    for (size_t at = 0; (at = out.find("\r\n", at)) != std::string::npos;)
+      out.replace(at, 2, "|");
+    std::fprintf(file, "  %s %s\n", kind, out.c_str());
+  };
+  std::fprintf(file, "%s\n", label.c_str());
+  for (const Box& box : fake.boxes)
+    line("box", box.caption + u": " + box.prompt);
+  for (const Text& text : fake.log_lines)
+    line("log", text);
+  for (size_t i = 0; i < fake.started.size(); ++i)
+    line("start", fake.started[i] + u" " + fake.started_arguments[i]);
+  std::vector<Text> folders = {kGame};
+  while (!folders.empty()) {
+    const Text folder = folders.back();
+    folders.pop_back();
+    for (const Text& name : fake.Names(folder)) {
+      const Text path = folder + u"\\" + name;
+      if (fake.IsFolder(path)) folders.push_back(path);
+      const std::string content =
+          fake.IsFolder(path) ? "/" : fake.Content(path);
+      line("entry", path + u" = " + Text(content.begin(), content.end()));
+    }
+  }
+}
+
 struct SweepResult {
   int calls = 0;                       // calls the run made
   int injected = 0;                    // failures injected
@@ -726,6 +763,7 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
 
   frmOne form(fake);
   const bool ended = RunToEnd(form);
+  Record(label, fake);
   const std::vector<Call>& trace = fake.trace;
   EXPECT_EQ(trace.size(), fake.calls.size());
 
