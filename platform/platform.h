@@ -20,10 +20,16 @@ namespace shuffler {
 using Text = std::u16string;
 using TextView = std::u16string_view;
 
-/// What every failed operation reports.
+/// What every failed operation reports: the number and description that the
+/// boxes and the log show, and, for those debugging, the cause behind them.
 struct Failure {
   int32_t Number = 0;
   Text Description;
+  /// The operating system's own error code (errno, GetLastError()) that the
+  /// number was mapped from; 0 for a failure of Shuffler's own checks.
+  int64_t SystemError = 0;
+  /// The path the failed operation was about, when it was about one.
+  Text Path;
 };
 
 /// The failure numbers Shuffler reports; each platform maps its own error
@@ -46,6 +52,10 @@ enum FailureNumber : int32_t {
 Failure MakeFailure(int32_t number);
 /// Throws `MakeFailure(number)`.
 [[noreturn]] void Raise(int32_t number);
+/// Throws `MakeFailure(number)` with its cause: the system's error code and
+/// the path.
+[[noreturn]] void RaiseSystemFailure(int32_t number, int64_t system_error,
+                                     Text path);
 
 /// Which entries a listing admits. Hidden and system entries never appear.
 enum class ListMask : int {

@@ -390,8 +390,12 @@ TEST_P(PosixRenameTest, MoverMovesFilesWithoutReplacing) {
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_EQ(Entries("temp"), std::set<std::string>{"other.mp3"});
 
-  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("other.mp3"), P("temp/")); }),
-            kFileAlreadyExists);
+  // The failure keeps its cause: the system's error and the path.
+  const Failure taken =
+      FailureOf([&] { mover->Move(P("other.mp3"), P("temp/")); });
+  EXPECT_EQ(taken.Number, kFileAlreadyExists);
+  EXPECT_EQ(taken.SystemError, EEXIST);
+  EXPECT_EQ(taken.Path, P("other.mp3"));
   EXPECT_EQ(
       FailureNumberOf([&] { mover->Move(P("song.mp3"), P("other.mp3")); }),
       kFileAlreadyExists);
