@@ -135,7 +135,7 @@ class Platform {
   virtual void ShowStopBox(const Text& prompt, const Text& caption) = 0;
 
   /// Seeds the random generator from the clock.
-  void Randomize() { generator_.Seed(ClockSeed()); }
+  virtual void Randomize() { generator_.Seed(ClockSeed()); }
   /// The next value of the random generator, uniform in [0, 1).
   virtual float NextRandom() { return generator_.Next(); }
 

@@ -25,7 +25,7 @@ namespace shuffler::testing {
 namespace {
 
 const Text kGame = u"C:\\Game";
-const Text kMusic(FakePlatform::kMusic);
+const Text kMusic(MemoryWorld::kMusic);
 const Text kMusicSlash = kMusic + u"\\";
 const Text kMusicPattern = kMusicSlash + u"*.*";
 const Text kTempFolder = kMusicSlash + u"temp";
@@ -61,15 +61,6 @@ Text StartupPrompt(int32_t number) {
 
 // ---- The trace: every call that can fail, with what it was about.
 
-struct Call {
-  Op op;
-  Text subject;  // the path, pattern, log line or prompt
-  Text object;   // the second path, the box's caption, or a listed name
-  bool failed = false;
-  bool injected = false;
-  int32_t number = 0;
-};
-
 std::string Show(const Call& call) {
   std::string text = OpName(call.op);
   text.append("(").append(Narrow(call.subject));
@@ -82,110 +73,31 @@ std::string Show(const Call& call) {
   return text;
 }
 
-class TracingPlatform;
-
-class TracingMover : public FileMover {
+// The fake, with a trace of its calls in front of it.
+class TracingPlatform : public PlatformWrapper {
  public:
-  TracingMover(TracingPlatform& platform, std::unique_ptr<FileMover> mover)
-      : platform_(platform), mover_(std::move(mover)) {}
-  void Move(const Text& source, const Text& destination) override;
+  explicit TracingPlatform(FakePlatform& faked)
+      : PlatformWrapper(static_cast<Platform&>(faked)), fake(faked) {}
 
- private:
-  TracingPlatform& platform_;
-  std::unique_ptr<FileMover> mover_;
-};
-
-// The fake platform, with a trace of its calls.
-class TracingPlatform : public FakePlatform {
- public:
+  FakePlatform& fake;
   std::vector<Call> trace;
 
-  template <typename Action>
-  auto Traced(Op op, const Text& subject, const Text& object, Action action)
-      -> decltype(action()) {
-    trace.push_back({op, subject, object});
+ protected:
+  void Around(Call& call, const std::function<void()>& operation) override {
+    trace.push_back(call);
     const size_t index = trace.size() - 1;
-    const int injected_before = injected;
+    const int injected_before = fake.injected;
     try {
-      return action();
+      operation();
+      trace[index].object = call.object;
     } catch (const Failure& failure) {
       trace[index].failed = true;
-      trace[index].injected = injected != injected_before;
+      trace[index].injected = fake.injected != injected_before;
       trace[index].number = failure.Number;
       throw;
     }
   }
-
-  Text ArgumentText() override {
-    return Traced(Op::kArgumentText, {}, {},
-                  [&] { return FakePlatform::ArgumentText(); });
-  }
-  Text ProgramFolder() override {
-    return Traced(Op::kProgramFolder, {}, {},
-                  [&] { return FakePlatform::ProgramFolder(); });
-  }
-  Text ListFirst(const Text& pattern, ListMask mask) override {
-    return Traced(Op::kListFirst, pattern, {}, [&] {
-      Text name = FakePlatform::ListFirst(pattern, mask);
-      trace.back().object = name;
-      return name;
-    });
-  }
-  Text ListNext() override {
-    return Traced(Op::kListNext, {}, {}, [&] {
-      Text name = FakePlatform::ListNext();
-      trace.back().object = name;
-      return name;
-    });
-  }
-  void MakeFolder(const Text& path) override {
-    Traced(Op::kMakeFolder, path, {}, [&] { FakePlatform::MakeFolder(path); });
-  }
-  void RemoveFolder(const Text& path) override {
-    Traced(Op::kRemoveFolder, path, {},
-           [&] { FakePlatform::RemoveFolder(path); });
-  }
-  void RenameEntry(const Text& old_path, const Text& new_path) override {
-    Traced(Op::kRenameEntry, old_path, new_path,
-           [&] { FakePlatform::RenameEntry(old_path, new_path); });
-  }
-  std::unique_ptr<FileMover> CreateFileMover() override {
-    return Traced(Op::kCreateFileMover, {}, {},
-                  [&]() -> std::unique_ptr<FileMover> {
-                    return std::make_unique<TracingMover>(
-                        *this, FakePlatform::CreateFileMover());
-                  });
-  }
-  void OpenLog(const Text& path) override {
-    Traced(Op::kOpenLog, path, {}, [&] { FakePlatform::OpenLog(path); });
-  }
-  void WriteLogLine(const Text& line) override {
-    Traced(Op::kWriteLogLine, line, {},
-           [&] { FakePlatform::WriteLogLine(line); });
-  }
-  void CloseLog() override {
-    Traced(Op::kCloseLog, {}, {}, [&] { FakePlatform::CloseLog(); });
-  }
-  void StartMaximized(const Text& program, const Text& arguments) override {
-    Traced(Op::kStartMaximized, program, arguments,
-           [&] { FakePlatform::StartMaximized(program, arguments); });
-  }
-  void ShowStopBox(const Text& prompt, const Text& caption) override {
-    Traced(Op::kShowStopBox, prompt, caption,
-           [&] { FakePlatform::ShowStopBox(prompt, caption); });
-  }
-
- protected:
-  uint64_t ClockSeed() override {
-    return Traced(Op::kClockSeed, {}, {},
-                  [&] { return FakePlatform::ClockSeed(); });
-  }
 };
-
-void TracingMover::Move(const Text& source, const Text& destination) {
-  platform_.Traced(Op::kMoveFile, source, destination,
-                   [&] { mover_->Move(source, destination); });
-}
 
 // ---- The check of a trace against the designed reports.
 
@@ -746,7 +658,8 @@ struct SweepResult {
 // and returns what the run did.
 SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                         int32_t number) {
-  TracingPlatform fake;
+  FakePlatform fake;
+  TracingPlatform traced(fake);
   Populate(fake, variant.stranded);
   fake.argument_text = variant.args;
   fake.clock_seed = 20240601;
@@ -761,10 +674,10 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
     label.append(" ").append(std::to_string(k));
   SCOPED_TRACE(label);
 
-  frmOne form(fake);
+  frmOne form(traced);
   const bool ended = RunToEnd(form);
   Record(label, fake);
-  const std::vector<Call>& trace = fake.trace;
+  const std::vector<Call>& trace = traced.trace;
   EXPECT_EQ(trace.size(), fake.calls.size());
 
   // Nothing lost, nothing replaced, the report file where it was.
