@@ -334,7 +334,7 @@ class TraceChecker {
     return call.op == Op::kRenameEntry ||
            (debug_ && call.op == Op::kWriteLogLine &&
             call.subject.starts_with(u"Renamed \"")) ||
-           (unique_ && denum_ && call.op == Op::kListFirst &&
+           (all_out_ && denum_ && call.op == Op::kListFirst &&
             call.subject.starts_with(kIntoTemp) &&
             call.subject != kTempPattern && call.subject != kOwnMark);
   }
@@ -427,6 +427,8 @@ class TraceChecker {
         only_dots = true;
       }
     }
+    // "/UNIQUE" moves all out before any back only in a marked "temp".
+    all_out_ = unique_ && marked;
     bool mover_missing = false;
     if (denial == nullptr) {
       const Call& create = Take(Op::kCreateFileMover);
@@ -459,7 +461,7 @@ class TraceChecker {
       }
       // With "/UNIQUE /DENUM" a name already in "temp" is taken.
       bool name_free = true;
-      if (unique_ && denum_) {
+      if (all_out_ && denum_) {
         const Text looked_for = debug_ ? in_temp_of(new_path) : Text();
         const Call& taken =
             Take(Op::kListFirst, debug_ ? &looked_for : nullptr);
@@ -495,7 +497,7 @@ class TraceChecker {
       }
       CheckNewName(old_path, new_path);
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
-      if (unique_) {
+      if (all_out_) {
         // Only a renamed entry is moved, and only out for now.
         if (renamed && mover_missing) {
           ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
@@ -653,6 +655,7 @@ class TraceChecker {
   size_t j_ = 0;
   std::vector<std::string> problems_;
   bool left_shuffle_ = false, denied_ = false, recovering_ = false;
+  bool all_out_ = false;
   const Call* pending_denial_ = nullptr;
   int boxes_ = 0, handled_ = 0, entries_ = 0;
   std::map<std::string, int> injected_reports_;
