@@ -668,6 +668,8 @@ struct Variant {
   bool debug, denum, no_launch, launch_option;
   bool stranded;  // a stopped run left files in its marked "temp"
   bool unique;
+  bool player_temp = false;  // the player's own "temp", holding a file and
+                             // a folder with a file
 };
 
 const Variant kVariants[] = {
@@ -680,13 +682,22 @@ const Variant kVariants[] = {
     {u"", false, false, false, false, true, false},
     {u"/UNIQUE", false, false, false, false, false, true},
     {u"/unique /denum /debug", true, true, false, false, false, true},
+    {u"/UNIQUE", false, false, false, false, false, true, true},
+    {u"/DENUM /UNIQUE /DEBUG", true, true, false, false, false, true, true},
 };
 
 // The music folder: a collision pair for "/DENUM", names with and without
 // number prefixes, a sub-folder with a file inside, and the report file,
 // which is never touched. Every file's content is unique. With `stranded`,
 // a marked "temp" holds a file to bring back and one whose name is taken.
-void Populate(FakePlatform& fake, bool stranded) {
+void Populate(FakePlatform& fake, bool stranded, bool player_temp) {
+  if (player_temp) {
+    fake.AddFolder(kMusic);
+    fake.AddFolder(kTempFolder);
+    fake.AddFile(kIntoTemp + u"Mine.mp3", "mine");
+    fake.AddFolder(kIntoTemp + u"Old");
+    fake.AddFile(kIntoTemp + u"Old\\Mine.mp3", "old mine");
+  }
   if (stranded) {
     fake.AddFolder(kMusic);
     fake.AddFolder(kTempFolder);
@@ -713,7 +724,7 @@ struct SweepResult {
 SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                         int32_t number) {
   TracingPlatform fake;
-  Populate(fake, variant.stranded);
+  Populate(fake, variant.stranded, variant.player_temp);
   fake.argument_text = variant.args;
   fake.clock_seed = 20240601;
   for (int k : fail)
@@ -732,8 +743,13 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   const std::vector<Call>& trace = fake.trace;
   EXPECT_EQ(trace.size(), fake.calls.size());
 
-  // Nothing lost, nothing replaced, the report file where it was.
+  // Nothing lost, nothing replaced, the report file where it was, the
+  // player's own files in their "temp".
   EXPECT_EQ(fake.ContentsBelow(kMusic), before);
+  if (variant.player_temp) {
+    EXPECT_EQ(fake.Content(kIntoTemp + u"Mine.mp3"), "mine");
+    EXPECT_EQ(fake.Content(kIntoTemp + u"Old\\Mine.mp3"), "old mine");
+  }
   EXPECT_EQ(fake.Content(kMusicSlash + u"MP3Report.txt"), "MP3Report.txt");
 
   // Every failure reported as designed, and every box explained.
