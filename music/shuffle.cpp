@@ -16,6 +16,11 @@
 // before it lists the music folder. A "temp" folder without the mark is the
 // player's own: it is used as it is, and nothing is ever taken out of it;
 // only an empty one is marked while the shuffle uses it.
+//
+// In a player's own "temp" that holds anything, "/UNIQUE" still numbers the
+// entries 1 to N but moves each out and straight back, as without it: a run
+// stopped there may leave one entry in that "temp", never all of them,
+// since nothing is brought back out of a folder without the mark.
 #include <cmath>
 #include <vector>
 
@@ -213,6 +218,9 @@ void frmOne::ShuffleMusicFolder() {
   // entries are left as they are.
   bool denied = false;
   Failure denial;
+  // "/UNIQUE" in a marked "temp": every entry is moved out before the
+  // first comes back.
+  bool all_out = false;
   // "/UNIQUE": whether the current entry's new name is free, also in
   // "temp", and whether it was renamed; the entries moved out, as their
   // old path and their name in "temp", in order; the next to move back.
@@ -289,7 +297,12 @@ void frmOne::ShuffleMusicFolder() {
           [&] {
             if (!denied) Mover = platform_.CreateFileMover();
           })
-      .Do(kResetDone, [&] { Done = 0; })
+      // Only what a marked "temp" holds comes back after a stopped run.
+      .Do(kResetDone,
+          [&] {
+            Done = 0;
+            all_out = UniqueMode && marked;
+          })
       .Do(kCountDigits, [&] { Digits = DecimalDigits(FileCount); })
       .Do(kOpenLog,
           [&] {
@@ -358,7 +371,7 @@ void frmOne::ShuffleMusicFolder() {
       // entry keeps its name. (Numbered names never meet there.)
       .Do(kTestNameFree,
           [&] {
-            if (UniqueMode && DenumMode &&
+            if (all_out && DenumMode &&
                 !platform_
                      .ListFirst(into_temp + TempName, ListMask::kWithFolders)
                      .empty()) {
@@ -374,17 +387,18 @@ void frmOne::ShuffleMusicFolder() {
           })
       .Do(kStageMoves, [&] { stage = kMoving; })
       // Out and straight back: the entry is re-created in the music folder
-      // now, after every entry processed before it. With "/UNIQUE" only out,
-      // and only an entry that was renamed: a failure touches no other.
+      // now, after every entry processed before it. With "/UNIQUE" in a
+      // marked "temp" only out, and only an entry that was renamed: a
+      // failure touches no other.
       .Do(kMoveOut,
           [&] {
-            if (UniqueMode && !renamed) return;
+            if (all_out && !renamed) return;
             mover().MoveFile(NewPath, into_temp);
-            if (UniqueMode) moved_out.push_back({OldPath, TempName});
+            if (all_out) moved_out.push_back({OldPath, TempName});
           })
       .Do(kMoveBack,
           [&] {
-            if (UniqueMode) return;
+            if (all_out) return;
             FileMover& back = mover();
             TempPath.assign(into_temp).append(TempName);
             back.MoveFile(TempPath, music);

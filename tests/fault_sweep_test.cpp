@@ -334,7 +334,7 @@ class TraceChecker {
     return call.op == Op::kRenameEntry ||
            (debug_ && call.op == Op::kWriteLogLine &&
             call.subject.starts_with(u"Renamed \"")) ||
-           (unique_ && denum_ && call.op == Op::kListFirst &&
+           (all_out_ && denum_ && call.op == Op::kListFirst &&
             call.subject.starts_with(kIntoTemp) &&
             call.subject != kTempPattern && call.subject != kOwnMark);
   }
@@ -427,6 +427,8 @@ class TraceChecker {
         only_dots = true;
       }
     }
+    // "/UNIQUE" moves all out before any back only in a marked "temp".
+    all_out_ = unique_ && marked;
     bool mover_missing = false;
     if (denial == nullptr) {
       const Call& create = Take(Op::kCreateFileMover);
@@ -459,7 +461,7 @@ class TraceChecker {
       }
       // With "/UNIQUE /DENUM" a name already in "temp" is taken.
       bool name_free = true;
-      if (unique_ && denum_) {
+      if (all_out_ && denum_) {
         const Text looked_for = debug_ ? in_temp_of(new_path) : Text();
         const Call& taken =
             Take(Op::kListFirst, debug_ ? &looked_for : nullptr);
@@ -495,7 +497,7 @@ class TraceChecker {
       }
       CheckNewName(old_path, new_path);
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
-      if (unique_) {
+      if (all_out_) {
         // Only a renamed entry is moved, and only out for now.
         if (renamed && mover_missing) {
           ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
@@ -653,6 +655,7 @@ class TraceChecker {
   size_t j_ = 0;
   std::vector<std::string> problems_;
   bool left_shuffle_ = false, denied_ = false, recovering_ = false;
+  bool all_out_ = false;
   const Call* pending_denial_ = nullptr;
   int boxes_ = 0, handled_ = 0, entries_ = 0;
   std::map<std::string, int> injected_reports_;
@@ -665,6 +668,8 @@ struct Variant {
   bool debug, denum, no_launch, launch_option;
   bool stranded;  // a stopped run left files in its marked "temp"
   bool unique;
+  bool player_temp = false;  // the player's own "temp", holding a file and
+                             // a folder with a file
 };
 
 const Variant kVariants[] = {
@@ -677,13 +682,22 @@ const Variant kVariants[] = {
     {u"", false, false, false, false, true, false},
     {u"/UNIQUE", false, false, false, false, false, true},
     {u"/unique /denum /debug", true, true, false, false, false, true},
+    {u"/UNIQUE", false, false, false, false, false, true, true},
+    {u"/DENUM /UNIQUE /DEBUG", true, true, false, false, false, true, true},
 };
 
 // The music folder: a collision pair for "/DENUM", names with and without
 // number prefixes, a sub-folder with a file inside, and the report file,
 // which is never touched. Every file's content is unique. With `stranded`,
 // a marked "temp" holds a file to bring back and one whose name is taken.
-void Populate(FakePlatform& fake, bool stranded) {
+void Populate(FakePlatform& fake, bool stranded, bool player_temp) {
+  if (player_temp) {
+    fake.AddFolder(kMusic);
+    fake.AddFolder(kTempFolder);
+    fake.AddFile(kIntoTemp + u"Mine.mp3", "mine");
+    fake.AddFolder(kIntoTemp + u"Old");
+    fake.AddFile(kIntoTemp + u"Old\\Mine.mp3", "old mine");
+  }
   if (stranded) {
     fake.AddFolder(kMusic);
     fake.AddFolder(kTempFolder);
@@ -710,7 +724,7 @@ struct SweepResult {
 SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                         int32_t number) {
   TracingPlatform fake;
-  Populate(fake, variant.stranded);
+  Populate(fake, variant.stranded, variant.player_temp);
   fake.argument_text = variant.args;
   fake.clock_seed = 20240601;
   for (int k : fail)
@@ -729,8 +743,13 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   const std::vector<Call>& trace = fake.trace;
   EXPECT_EQ(trace.size(), fake.calls.size());
 
-  // Nothing lost, nothing replaced, the report file where it was.
+  // Nothing lost, nothing replaced, the report file where it was, the
+  // player's own files in their "temp".
   EXPECT_EQ(fake.ContentsBelow(kMusic), before);
+  if (variant.player_temp) {
+    EXPECT_EQ(fake.Content(kIntoTemp + u"Mine.mp3"), "mine");
+    EXPECT_EQ(fake.Content(kIntoTemp + u"Old\\Mine.mp3"), "old mine");
+  }
   EXPECT_EQ(fake.Content(kMusicSlash + u"MP3Report.txt"), "MP3Report.txt");
 
   // Every failure reported as designed, and every box explained.

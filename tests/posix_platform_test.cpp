@@ -452,6 +452,24 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
       kFileAlreadyExists);
   EXPECT_EQ(ReadFile("kept.mp3"), "O");
   EXPECT_EQ(ReadFile("temp/kept.mp3"), "S");
+
+  // Another program takes the freed name between the two moves, without
+  // the platform knowing. Where the system renames only onto a free name,
+  // the move back fails and that program's file is kept. (Where the driver
+  // refuses the flag, the move back does not look again: that window is
+  // accepted there, see the renamer.)
+  WriteFile("fresh.mp3", "F");
+  mover->MoveFile(P("fresh.mp3"), P("temp/"));
+  mover->MoveFile(P("temp/fresh.mp3"), into_root);
+  mover->MoveFile(P("fresh.mp3"), P("temp/"));
+  WriteFile("fresh.mp3", "N");
+  if (!GetParam()) {
+    EXPECT_EQ(FailureNumberOf(
+                  [&] { mover->MoveFile(P("temp/fresh.mp3"), into_root); }),
+              kFileAlreadyExists);
+    EXPECT_EQ(ReadFile("fresh.mp3"), "N");
+    EXPECT_EQ(ReadFile("temp/fresh.mp3"), "F");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
