@@ -378,7 +378,10 @@ class TraceChecker {
       if (mover_missing) {
         ShuffleReport(Kind::kMoving, from, kObjectNotSet, nullptr);
       } else {
-        Then(Take(Op::kMoveFile, &from, &music_slash), Kind::kMoving, from);
+        const Call& back = Take(Op::kMoveFile, &from, &music_slash);
+        Then(back, Kind::kMoving, from);
+        // A refused change ends the recovery: the rest would be refused.
+        if (back.failed && back.number == kPermissionDenied) break;
       }
     }
     recovering_ = false;
@@ -391,6 +394,8 @@ class TraceChecker {
     Then(look, Kind::kRenaming, kNoText);
     bool marked = false;
     const Call* denial = nullptr;
+    // Until a change has succeeded, a refused one is the folder's denial.
+    bool changed = false;
     if (look.failed || look.object.empty()) {
       const Call& make = Take(Op::kMakeFolder, &kTempFolder);
       if (make.failed && make.number == kPermissionDenied) {
@@ -400,6 +405,7 @@ class TraceChecker {
         Then(make, Kind::kRenaming, kNoText);
       }
       if (!make.failed) {
+        changed = true;
         const Call& mark = Take(Op::kMakeFolder, &kOwnMark);
         Then(mark, Kind::kRenaming, kNoText);
         marked = !mark.failed;
@@ -418,8 +424,13 @@ class TraceChecker {
         if (list.object.empty()) {
           if (only_dots) {
             const Call& make = Take(Op::kMakeFolder, &kOwnMark);
-            Then(make, Kind::kRenaming, kNoText);
-            marked = !make.failed;
+            if (make.failed && make.number == kPermissionDenied) {
+              denial = &make;
+              pending_denial_ = denial;
+            } else {
+              Then(make, Kind::kRenaming, kNoText);
+            }
+            marked = changed = !make.failed;
           }
           break;
         }
@@ -483,15 +494,26 @@ class TraceChecker {
       bool renamed = false;
       if (name_free && debug_) {
         const Call& rename = Take(Op::kRenameEntry, &old_path, &new_path);
-        Then(rename, Kind::kRenaming, old_path);
         renamed = !rename.failed;
       } else if (name_free) {
         const Call& rename = Take(Op::kRenameEntry, nullptr,
                                   new_path.empty() ? nullptr : &new_path);
         old_path = rename.subject;
         new_path = rename.object;
-        Then(rename, Kind::kRenaming, old_path);
         renamed = !rename.failed;
+      }
+      if (name_free) {
+        const Call& rename = t_[j_ - 1];
+        if (rename.failed && rename.number == kPermissionDenied && !changed) {
+          // The first change refused: said once, the rest left as it is.
+          denial = &rename;
+          denied_ = true;
+          ShuffleReport(Kind::kGeneral, kNoText, rename.number, &rename,
+                        "general box, entries left as they are");
+          break;
+        }
+        Then(rename, Kind::kRenaming, old_path);
+        changed = changed || renamed;
       }
       CheckNewName(old_path, new_path);
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
@@ -503,14 +525,16 @@ class TraceChecker {
           const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
           Then(out, Kind::kMoving, old_path);
           if (!out.failed) moved_out.emplace_back(old_path, back_from);
+          changed = changed || !out.failed;
         }
       } else if (mover_missing) {
         // Both moves run whatever happened before, on the new path.
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
       } else {
-        Then(Take(Op::kMoveFile, &new_path, &kIntoTemp), Kind::kMoving,
-             old_path);
+        const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+        Then(out, Kind::kMoving, old_path);
+        changed = changed || !out.failed;
         Then(Take(Op::kMoveFile, &back_from, &kMusicSlash), Kind::kMoving,
              old_path);
       }
