@@ -20,6 +20,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/posix_files.h"
+
 extern char** environ;
 
 namespace shuffler::posix_testing {
@@ -186,6 +188,23 @@ bool SetFolderUnchangeable(const std::string& folder, bool unchangeable) {
 
 long LongestNameIn(const std::string& folder) {
   return pathconf(folder.c_str(), _PC_NAME_MAX);
+}
+
+std::vector<bool> HiddenThroughOneReader(
+    const std::vector<std::string>& folders, const std::string& name) {
+  posix::WindowsAttributes attributes;
+  std::vector<bool> hidden;
+  for (const std::string& folder : folders) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      hidden.push_back(false);
+      continue;
+    }
+    attributes.Prepare(fd, folder);
+    hidden.push_back(attributes.HiddenOrSystem(name.c_str()));
+    close(fd);
+  }
+  return hidden;
 }
 
 GameFolder::GameFolder(const std::filesystem::path& built,
