@@ -66,9 +66,9 @@ enum ShuffleStep : int {
   kLogRename,
   kTestNameFree,
   kRename,
-  kTestRefused,
   kStageMoves,
   kMoveOut,
+  kTestRefused,
   kMoveBack,
   kStageDone,
   kCountDone,
@@ -405,21 +405,28 @@ void frmOne::ShuffleMusicFolder() {
               if (!deny(failure)) throw;
               return;
             }
-            renamed = changed = true;
+            renamed = true;
+            // A new name equal to the old one changes nothing.
+            changed = changed || OldPath != NewPath;
           })
-      .If(
-          kTestRefused, [&] { return denied; }, kReportDenied, kStageMoves)
       .Do(kStageMoves, [&] { stage = kMoving; })
       // Out and straight back: the entry is re-created in the music folder
       // now, after every entry processed before it. With "/UNIQUE" only out,
       // and only an entry that was renamed: a failure touches no other.
       .Do(kMoveOut,
           [&] {
-            if (UniqueMode && !renamed) return;
-            mover().MoveFile(NewPath, into_temp);
+            if (denied || (UniqueMode && !renamed)) return;
+            try {
+              mover().MoveFile(NewPath, into_temp);
+            } catch (const Failure& failure) {
+              if (!deny(failure)) throw;
+              return;
+            }
             changed = true;
             if (UniqueMode) moved_out.push_back({OldPath, TempName});
           })
+      .If(
+          kTestRefused, [&] { return denied; }, kReportDenied, kMoveBack)
       .Do(kMoveBack,
           [&] {
             if (UniqueMode) return;

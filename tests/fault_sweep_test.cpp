@@ -504,16 +504,9 @@ class TraceChecker {
       }
       if (name_free) {
         const Call& rename = t_[j_ - 1];
-        if (rename.failed && rename.number == kPermissionDenied && !changed) {
-          // The first change refused: said once, the rest left as it is.
-          denial = &rename;
-          denied_ = true;
-          ShuffleReport(Kind::kGeneral, kNoText, rename.number, &rename,
-                        "general box, entries left as they are");
-          break;
-        }
+        if (Refused(rename, changed, denial)) break;
         Then(rename, Kind::kRenaming, old_path);
-        changed = changed || renamed;
+        changed = changed || (renamed && rename.subject != rename.object);
       }
       CheckNewName(old_path, new_path);
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
@@ -523,6 +516,7 @@ class TraceChecker {
           ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         } else if (renamed) {
           const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+          if (Refused(out, changed, denial)) break;
           Then(out, Kind::kMoving, old_path);
           if (!out.failed) moved_out.emplace_back(old_path, back_from);
           changed = changed || !out.failed;
@@ -533,6 +527,7 @@ class TraceChecker {
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
       } else {
         const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+        if (Refused(out, changed, denial)) break;
         Then(out, Kind::kMoving, old_path);
         changed = changed || !out.failed;
         Then(Take(Op::kMoveFile, &back_from, &kMusicSlash), Kind::kMoving,
@@ -565,6 +560,19 @@ class TraceChecker {
     if (remove.failed) {
       ShuffleReport(Kind::kGeneral, kNoText, remove.number, &remove);
     }
+  }
+
+  // True when `call`, a change, was refused before any change succeeded:
+  // the denial, said once, and the rest is left as it is.
+  bool Refused(const Call& call, bool changed, const Call*& denial) {
+    if (!call.failed || call.number != kPermissionDenied || changed) {
+      return false;
+    }
+    denial = &call;
+    denied_ = true;
+    ShuffleReport(Kind::kGeneral, kNoText, call.number, &call,
+                  "general box, entries left as they are");
+    return true;
   }
 
   void CheckNewName(const Text& old_path, const Text& new_path) {
