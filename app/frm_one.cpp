@@ -24,7 +24,7 @@ Text frmOne::InAppFolder(std::initializer_list<TextView> parts) const {
 }
 
 Text frmOne::MusicFolder() const {
-  return InAppFolder({u"mp3", u""});
+  return InAppFolder({MusicFolderName, u""});
 }
 
 void frmOne::RunStartup() {
@@ -51,7 +51,12 @@ void frmOne::RunStartup() {
       .Do(kResetFileCount, [&] { FileCount = 0; })
       .Do(kSeedRandom, [&] { platform_.Randomize(); })
       // Before the count, so that what comes back is counted and shuffled.
-      .Do(kRecoverStranded, [&] { RecoverStrandedFiles(); })
+      .Do(kRecoverStranded,
+          [&] {
+            MusicFolderName =
+                platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
+            RecoverStrandedFiles();
+          })
       .Do(kCountPass,
           [&] {
             Text folders = MusicFolder();

@@ -15,12 +15,19 @@
 // leaves the entry in a marked "temp", and the next run brings it back
 // before it lists the music folder. A "temp" folder without the mark is the
 // player's own: it is used as it is, and nothing is ever taken out of it;
-// only an empty one is marked while the shuffle uses it.
+// only an empty one is marked while the shuffle uses it. Everything in a
+// "temp" is looked at, names that begin with "." included: "/DENUM" may
+// give an entry such a name, which Linux listings hide.
 //
 // In a player's own "temp" that holds anything, "/UNIQUE" still numbers the
 // entries 1 to N but moves each out and straight back, as without it: a run
 // stopped there may leave one entry in that "temp", never all of them,
 // since nothing is brought back out of a folder without the mark.
+//
+// A music folder that refuses every change (a read-only medium, or no right
+// to change it) refuses the first change the shuffle tries, with
+// "Permission denied": that is said once, and the entries are left as they
+// are, instead of three boxes for every entry.
 #include <cmath>
 #include <vector>
 
@@ -66,6 +73,7 @@ enum ShuffleStep : int {
   kRename,
   kStageMoves,
   kMoveOut,
+  kTestRefused,
   kMoveBack,
   kStageDone,
   kCountDone,
@@ -127,13 +135,15 @@ void Report(Platform& platform, bool log, int stage, const Text& old_path,
 
 void frmOne::RecoverStrandedFiles() {
   const Text music = MusicFolder();
-  const Text temp_folder = InAppFolder({u"mp3", u"temp"});
-  const Text into_temp = InAppFolder({u"mp3", u"temp", u""});
+  const Text temp_folder = InAppFolder({MusicFolderName, u"temp"});
+  const Text into_temp = InAppFolder({MusicFolderName, u"temp", u""});
 
   int stage = kAfterMoves;
   bool own = false;
   std::vector<Text> stranded;
   size_t next_stranded = 0;
+  // A medium that refuses one change refuses them all: one box says so.
+  bool refused = false;
   Text OldPath;
   std::unique_ptr<FileMover> Mover;
 
@@ -142,21 +152,21 @@ void frmOne::RecoverStrandedFiles() {
       .Do(kFindTemp,
           [&] {
             TempFolderName =
-                platform_.ListFirst(temp_folder, ListMask::kWithFolders);
+                platform_.FindEntry(temp_folder, ListMask::kWithFolders);
           })
       .Do(kTestOwnTemp,
           [&] {
             if (TempFolderName.empty()) return;
             own = !platform_
-                       .ListFirst(into_temp + Text(kOwnMark),
+                       .FindEntry(into_temp + Text(kOwnMark),
                                   ListMask::kWithFolders)
                        .empty();
           })
       .Do(kFindStranded,
           [&] {
             if (!own) return;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kNormalFiles);
+            for (Text name = platform_.ListFirst(
+                     into_temp + u"*.*", ListMask::kNormalFilesAndDotNames);
                  !name.empty(); name = platform_.ListNext()) {
               stranded.push_back(name);
             }
@@ -166,7 +176,8 @@ void frmOne::RecoverStrandedFiles() {
             if (!stranded.empty()) Mover = platform_.CreateFileMover();
           })
       .If(
-          kStrandedLeft, [&] { return next_stranded < stranded.size(); },
+          kStrandedLeft,
+          [&] { return !refused && next_stranded < stranded.size(); },
           kTakeStranded, kReleaseRecoveryMover)
       .Do(kTakeStranded,
           [&] {
@@ -179,7 +190,12 @@ void frmOne::RecoverStrandedFiles() {
           kBringBack,
           [&] {
             if (!Mover) Raise(kObjectNotSet);
-            Mover->MoveFile(OldPath, music);
+            try {
+              Mover->MoveFile(OldPath, music);
+            } catch (const Failure& failure) {
+              refused = failure.Number == kPermissionDenied;
+              throw;
+            }
           },
           kStrandedLeft)
       .Do(
@@ -198,8 +214,8 @@ void frmOne::RecoverStrandedFiles() {
 
 void frmOne::ShuffleMusicFolder() {
   const Text music = MusicFolder();
-  const Text temp_folder = InAppFolder({u"mp3", u"temp"});
-  const Text into_temp = InAppFolder({u"mp3", u"temp", u""});
+  const Text temp_folder = InAppFolder({MusicFolderName, u"temp"});
+  const Text into_temp = InAppFolder({MusicFolderName, u"temp", u""});
   const Text own_mark = into_temp + Text(kOwnMark);
 
   int stage = kRenaming;
@@ -221,6 +237,15 @@ void frmOne::ShuffleMusicFolder() {
   // "/UNIQUE" in a marked "temp": every entry is moved out before the
   // first comes back.
   bool all_out = false;
+  // Whether a change to the music folder has succeeded yet: until one has,
+  // a refused change means that the folder refuses every change.
+  bool changed = false;
+  const auto deny = [&](const Failure& failure) {
+    if (changed || failure.Number != kPermissionDenied) return false;
+    denied = true;
+    denial = failure;
+    return true;
+  };
   // "/UNIQUE": whether the current entry's new name is free, also in
   // "temp", and whether it was renamed; the entries moved out, as their
   // old path and their name in "temp", in order; the next to move back.
@@ -244,7 +269,7 @@ void frmOne::ShuffleMusicFolder() {
       .If(
           kTestTempFolder,
           [&] {
-            return platform_.ListFirst(temp_folder, ListMask::kWithFolders)
+            return platform_.FindEntry(temp_folder, ListMask::kWithFolders)
                 .empty();
           },
           kMakeTempFolder, kTestOwnMark)
@@ -253,12 +278,10 @@ void frmOne::ShuffleMusicFolder() {
             try {
               platform_.MakeFolder(temp_folder);
             } catch (const Failure& failure) {
-              if (failure.Number != kPermissionDenied) throw;
-              denied = true;
-              denial = failure;
+              if (!deny(failure)) throw;
               return;
             }
-            made_temp = true;
+            made_temp = changed = true;
           })
       .Do(
           kMarkTempFolder,
@@ -273,24 +296,32 @@ void frmOne::ShuffleMusicFolder() {
       .Do(kTestOwnMark,
           [&] {
             marked =
-                !platform_.ListFirst(own_mark, ListMask::kWithFolders).empty();
+                !platform_.FindEntry(own_mark, ListMask::kWithFolders).empty();
           })
       // An empty "temp" holds nothing of anyone's (a run stopped right after
       // making it leaves one): it is marked, so that what this run leaves in
       // it is brought back too. A folder lists "." and ".." at least; a file
-      // named "temp" lists nothing and is left alone.
+      // named "temp" lists nothing and is left alone. A mark that cannot be
+      // made for want of the right to is the first refused change.
       .Do(kTakeOverEmpty,
           [&] {
             if (marked) return;
             bool folder = false;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kWithFolders);
+            for (Text name = platform_.ListFirst(
+                     into_temp + u"*.*", ListMask::kWithFoldersAndDotNames);
                  !name.empty(); name = platform_.ListNext()) {
               if (name != u"." && name != u"..") return;
               folder = true;
             }
             if (!folder) return;
-            platform_.MakeFolder(own_mark);
+            try {
+              platform_.MakeFolder(own_mark);
+            } catch (const Failure& failure) {
+              if (!deny(failure)) throw;
+              return;
+            }
+            // A mark in the player's "temp" changes nothing in the music
+            // folder itself, which may still refuse its first change.
             marked = true;
           })
       .Do(kCreateMover,
@@ -373,7 +404,8 @@ void frmOne::ShuffleMusicFolder() {
           [&] {
             if (all_out && DenumMode &&
                 !platform_
-                     .ListFirst(into_temp + TempName, ListMask::kWithFolders)
+                     .FindEntry(into_temp + TempName,
+                                ListMask::kWithFoldersAndDotNames)
                      .empty()) {
               Raise(kFileAlreadyExists);
             }
@@ -382,8 +414,15 @@ void frmOne::ShuffleMusicFolder() {
       .Do(kRename,
           [&] {
             if (!name_free) return;
-            platform_.RenameEntry(OldPath, NewPath);
+            try {
+              platform_.RenameEntry(OldPath, NewPath);
+            } catch (const Failure& failure) {
+              if (!deny(failure)) throw;
+              return;
+            }
             renamed = true;
+            // A new name equal to the old one changes nothing.
+            changed = changed || OldPath != NewPath;
           })
       .Do(kStageMoves, [&] { stage = kMoving; })
       // Out and straight back: the entry is re-created in the music folder
@@ -392,10 +431,18 @@ void frmOne::ShuffleMusicFolder() {
       // failure touches no other.
       .Do(kMoveOut,
           [&] {
-            if (all_out && !renamed) return;
-            mover().MoveFile(NewPath, into_temp);
+            if (denied || (all_out && !renamed)) return;
+            try {
+              mover().MoveFile(NewPath, into_temp);
+            } catch (const Failure& failure) {
+              if (!deny(failure)) throw;
+              return;
+            }
+            changed = true;
             if (all_out) moved_out.push_back({OldPath, TempName});
           })
+      .If(
+          kTestRefused, [&] { return denied; }, kReportDenied, kMoveBack)
       .Do(kMoveBack,
           [&] {
             if (all_out) return;
@@ -437,8 +484,8 @@ void frmOne::ShuffleMusicFolder() {
       .Do(kFindLeftInTemp,
           [&] {
             if (!marked) return;
-            for (Text name = platform_.ListFirst(into_temp + u"*.*",
-                                                 ListMask::kWithFolders);
+            for (Text name = platform_.ListFirst(
+                     into_temp + u"*.*", ListMask::kWithFoldersAndDotNames);
                  !name.empty(); name = platform_.ListNext()) {
               if (name != u"." && name != u".." && name != kOwnMark) return;
             }

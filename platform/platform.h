@@ -47,11 +47,27 @@ Failure MakeFailure(int32_t number);
 /// Throws `MakeFailure(number)`.
 [[noreturn]] void Raise(int32_t number);
 
-/// Which entries a listing admits. Hidden and system entries never appear.
+/// Which entries a listing admits. Entries with the hidden or system
+/// attribute never appear.
 enum class ListMask : int {
   kNormalFiles = 0,   ///< files only
   kWithFolders = 16,  ///< files and folders, "." and ".." included
+  /// As `kNormalFiles` and `kWithFolders`, and also the entries hidden only
+  /// by a name that begins with "." where such names are hidden (Linux):
+  /// for a folder where every entry Shuffler put there must be found again,
+  /// whatever its name became.
+  kNormalFilesAndDotNames = 256,
+  kWithFoldersAndDotNames = 256 + 16,
 };
+
+/// True when `mask` admits folders.
+constexpr bool AdmitsFolders(ListMask mask) {
+  return (static_cast<int>(mask) & 16) != 0;
+}
+/// True when `mask` admits the names that begin with ".".
+constexpr bool AdmitsDotNames(ListMask mask) {
+  return (static_cast<int>(mask) & 256) != 0;
+}
 
 /// Moves files between folders; obtained from `Platform::CreateFileMover`
 /// and released by destroying it.
@@ -87,6 +103,22 @@ class Platform {
   /// The next name of the listing the last `ListFirst` started; empty text
   /// when it is exhausted.
   virtual Text ListNext() = 0;
+  /// The exact look-up of one entry: the name of the entry at `path` as its
+  /// folder lists it, when `mask` admits it; empty text otherwise. No
+  /// character of the name is a wildcard. Ends a listing in progress. Here,
+  /// a listing of the name itself: where "*" and "?" are wildcards, no
+  /// entry's name holds them.
+  virtual Text FindEntry(const Text& path, ListMask mask);
+  /// The name by which the folder `folder` holds the sub-folder `name`, for
+  /// a folder copied from a system where letter case does not tell names
+  /// apart: `name` itself when there is one of that exact name, or where
+  /// names ignore letter case anyway; else the one sub-folder whose name
+  /// differs from `name` only in ASCII letter case, when there is exactly
+  /// one. Otherwise `name`. Never fails. Here: `name`.
+  virtual Text FolderNameInAnyCase(const Text& folder, const Text& name) {
+    (void)folder;
+    return name;
+  }
 
   /// Creates a folder; fails when it exists or its parent is missing.
   virtual void MakeFolder(const Text& path) = 0;

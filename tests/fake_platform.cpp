@@ -193,6 +193,19 @@ Text FakePlatform::Resolve(const Text& path) const {
 
 Text FakePlatform::ListFirst(const Text& pattern, ListMask mask) {
   Enter(Op::kListFirst);
+  return StartListing(pattern, mask, false);
+}
+
+Text FakePlatform::FindEntry(const Text& path, ListMask mask) {
+  // Without wildcards a look-up is the listing of that name; the others are
+  // looked up here, as where "*" and "?" are characters of a name.
+  if (!HasWildcards(NameOf(path))) return ListFirst(path, mask);
+  Enter(Op::kListFirst);
+  return StartListing(path, mask, true);
+}
+
+Text FakePlatform::StartListing(const Text& pattern, ListMask mask,
+                                bool literal) {
   listing_.clear();
   listing_open_ = true;
   const Text folder = Resolve(ParentOf(pattern));
@@ -201,23 +214,28 @@ Text FakePlatform::ListFirst(const Text& pattern, ListMask mask) {
 
   auto admitted = [&](const Text& name) {
     const Node& node = nodes_.at(folder + kSep + name);
-    return !node.hidden && (mask == ListMask::kWithFolders || !node.folder);
+    const bool dot_hidden = dot_names_hidden && !name.empty() &&
+                            name[0] == u'.' && !AdmitsDotNames(mask);
+    return !node.hidden && !dot_hidden && (AdmitsFolders(mask) || !node.folder);
   };
-  if (mask == ListMask::kWithFolders && MatchesPattern(u".", name_pattern)) {
+  const auto matches_pattern = [&](TextView name) {
+    return literal ? name == name_pattern : MatchesPattern(name, name_pattern);
+  };
+  if (AdmitsFolders(mask) && matches_pattern(u".")) {
     listing_ = {u".", u".."};
   }
-  const bool any_case = ignore_case && !HasWildcards(name_pattern);
+  const bool any_case = ignore_case && (literal || !HasWildcards(name_pattern));
   for (const Text& name : Children(folder)) {
     const bool matches = any_case ? EqualsIgnoringAsciiCase(name, name_pattern)
-                                  : MatchesPattern(name, name_pattern);
+                                  : matches_pattern(name);
     if (matches && admitted(name)) {
       listing_.push_back(name);
     }
   }
   // A file looked up by its exact name is found in any letter case, as on
   // Windows.
-  if (listing_.empty() && mask == ListMask::kNormalFiles &&
-      !HasWildcards(name_pattern)) {
+  if (listing_.empty() && !AdmitsFolders(mask) &&
+      (literal || !HasWildcards(name_pattern))) {
     for (const Text& name : Children(folder)) {
       if (EqualsIgnoringAsciiCase(name, name_pattern) && admitted(name)) {
         listing_.push_back(name);

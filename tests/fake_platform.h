@@ -77,6 +77,9 @@ class FakePlatform : public Platform {
   /// whatever the case of its parts, and a look-up by exact name returns the
   /// entry's own name.
   bool ignore_case = false;
+  /// Names that begin with "." are hidden, as on Linux, except from the
+  /// listings that admit them.
+  bool dot_names_hidden = false;
   /// Served by `NextRandom` before the seeded generator takes over.
   std::deque<float> randoms;
   /// Makes the `nth` call (1-based) of `op` fail with `number`.
@@ -109,6 +112,8 @@ class FakePlatform : public Platform {
   Text ProgramFolder() override;
   Text ListFirst(const Text& pattern, ListMask mask) override;
   Text ListNext() override;
+  /// Counted as a `kListFirst`, which it is unless the name holds "*" or "?".
+  Text FindEntry(const Text& path, ListMask mask) override;
   void MakeFolder(const Text& path) override;
   void RemoveFolder(const Text& path) override;
   void RenameEntry(const Text& old_path, const Text& new_path) override;
@@ -146,6 +151,8 @@ class FakePlatform : public Platform {
   };
 
   void Enter(Op op);
+  /// Starts the listing of `pattern`, read as one exact name when `literal`.
+  Text StartListing(const Text& pattern, ListMask mask, bool literal);
   Text NextListed();
   std::vector<Text> Children(const Text& folder) const;
   void RequireFolder(const Text& folder) const;

@@ -378,7 +378,10 @@ class TraceChecker {
       if (mover_missing) {
         ShuffleReport(Kind::kMoving, from, kObjectNotSet, nullptr);
       } else {
-        Then(Take(Op::kMoveFile, &from, &music_slash), Kind::kMoving, from);
+        const Call& back = Take(Op::kMoveFile, &from, &music_slash);
+        Then(back, Kind::kMoving, from);
+        // A refused change ends the recovery: the rest would be refused.
+        if (back.failed && back.number == kPermissionDenied) break;
       }
     }
     recovering_ = false;
@@ -391,6 +394,8 @@ class TraceChecker {
     Then(look, Kind::kRenaming, kNoText);
     bool marked = false;
     const Call* denial = nullptr;
+    // Until a change has succeeded, a refused one is the folder's denial.
+    bool changed = false;
     if (look.failed || look.object.empty()) {
       const Call& make = Take(Op::kMakeFolder, &kTempFolder);
       if (make.failed && make.number == kPermissionDenied) {
@@ -400,6 +405,7 @@ class TraceChecker {
         Then(make, Kind::kRenaming, kNoText);
       }
       if (!make.failed) {
+        changed = true;
         const Call& mark = Take(Op::kMakeFolder, &kOwnMark);
         Then(mark, Kind::kRenaming, kNoText);
         marked = !mark.failed;
@@ -418,7 +424,12 @@ class TraceChecker {
         if (list.object.empty()) {
           if (only_dots) {
             const Call& make = Take(Op::kMakeFolder, &kOwnMark);
-            Then(make, Kind::kRenaming, kNoText);
+            if (make.failed && make.number == kPermissionDenied) {
+              denial = &make;
+              pending_denial_ = denial;
+            } else {
+              Then(make, Kind::kRenaming, kNoText);
+            }
             marked = !make.failed;
           }
           break;
@@ -485,15 +496,19 @@ class TraceChecker {
       bool renamed = false;
       if (name_free && debug_) {
         const Call& rename = Take(Op::kRenameEntry, &old_path, &new_path);
-        Then(rename, Kind::kRenaming, old_path);
         renamed = !rename.failed;
       } else if (name_free) {
         const Call& rename = Take(Op::kRenameEntry, nullptr,
                                   new_path.empty() ? nullptr : &new_path);
         old_path = rename.subject;
         new_path = rename.object;
-        Then(rename, Kind::kRenaming, old_path);
         renamed = !rename.failed;
+      }
+      if (name_free) {
+        const Call& rename = t_[j_ - 1];
+        if (Refused(rename, changed, denial)) break;
+        Then(rename, Kind::kRenaming, old_path);
+        changed = changed || (renamed && rename.subject != rename.object);
       }
       CheckNewName(old_path, new_path);
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
@@ -503,16 +518,20 @@ class TraceChecker {
           ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         } else if (renamed) {
           const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+          if (Refused(out, changed, denial)) break;
           Then(out, Kind::kMoving, old_path);
           if (!out.failed) moved_out.emplace_back(old_path, back_from);
+          changed = changed || !out.failed;
         }
       } else if (mover_missing) {
         // Both moves run whatever happened before, on the new path.
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
       } else {
-        Then(Take(Op::kMoveFile, &new_path, &kIntoTemp), Kind::kMoving,
-             old_path);
+        const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+        if (Refused(out, changed, denial)) break;
+        Then(out, Kind::kMoving, old_path);
+        changed = changed || !out.failed;
         Then(Take(Op::kMoveFile, &back_from, &kMusicSlash), Kind::kMoving,
              old_path);
       }
@@ -543,6 +562,19 @@ class TraceChecker {
     if (remove.failed) {
       ShuffleReport(Kind::kGeneral, kNoText, remove.number, &remove);
     }
+  }
+
+  // True when `call`, a change, was refused before any change succeeded:
+  // the denial, said once, and the rest is left as it is.
+  bool Refused(const Call& call, bool changed, const Call*& denial) {
+    if (!call.failed || call.number != kPermissionDenied || changed) {
+      return false;
+    }
+    denial = &call;
+    denied_ = true;
+    ShuffleReport(Kind::kGeneral, kNoText, call.number, &call,
+                  "general box, entries left as they are");
+    return true;
   }
 
   void CheckNewName(const Text& old_path, const Text& new_path) {

@@ -168,8 +168,8 @@ class FolderReader {
         return false;
       }
       const std::string_view bytes = entry->d_name;
-      if (IsHidden(bytes)) continue;
-      if (mask == ListMask::kNormalFiles && !IsNonFolder(*entry)) continue;
+      if (IsHidden(bytes) && !AdmitsDotNames(mask)) continue;
+      if (!AdmitsFolders(mask) && !IsNonFolder(*entry)) continue;
       if (attributes_.Any() && !IsDotOrDotDot(bytes) &&
           attributes_.HiddenOrSystem(entry->d_name)) {
         continue;
@@ -350,6 +350,14 @@ class PosixPlatform : public Platform {
     return ListNext();
   }
 
+  // "*" and "?" are characters of a name like any other here.
+  Text FindEntry(const Text& path, ListMask mask) override {
+    EndListing();
+    const Place place = PlaceOf(path);
+    if (place.name.empty()) return Text();
+    return LookUp(PathBytes(path), place, mask);
+  }
+
   Text ListNext() override {
     switch (listing_) {
       case Listing::kNone:
@@ -400,8 +408,35 @@ class PosixPlatform : public Platform {
       }
       return;
     }
+    // A folder keeps its name where renaming it would lose what it holds.
+    if (LosesRenamedFolders(from) && IsFolder(from)) {
+      Raise(kPathFileAccessError);
+    }
     const int error = renamer_->Rename(from, to);
     if (error != 0) RaiseRenameError(error, from);
+  }
+
+  Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
+    try {
+      const std::string exact = PathBytes(folder + u'/' + name);
+      if (Exists(exact)) return name;
+      FolderReader reader;
+      if (!reader.Open(PathBytes(folder))) return name;
+      Text entry, found;
+      int folders = 0;
+      while (reader.Next(ListMask::kWithFolders, entry)) {
+        if (!EqualsIgnoringAsciiCase(entry, name)) continue;
+        struct stat status;
+        if (stat(PathBytes(folder + u'/' + entry).c_str(), &status) == 0 &&
+            S_ISDIR(status.st_mode)) {
+          found = entry;
+          ++folders;
+        }
+      }
+      return folders == 1 ? found : name;
+    } catch (const Failure&) {
+      return name;
+    }
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
@@ -586,13 +621,28 @@ class PosixPlatform : public Platform {
     return paths;
   }
 
+  // True when the folder of `path` is on a file system that loses the
+  // contents of a renamed folder; learnt once per folder.
+  bool LosesRenamedFolders(const std::string& path) {
+    const size_t cut = path.rfind('/');
+    const std::string_view folder =
+        cut == std::string::npos ? std::string_view(".")
+        : cut == 0               ? std::string_view("/")
+                                 : std::string_view(path).substr(0, cut);
+    if (folder != checked_folder_) {
+      checked_folder_.assign(folder);
+      loses_folders_ = posix::LosesRenamedFolderContents(checked_folder_);
+    }
+    return loses_folders_;
+  }
+
   // The exact-name lookup of `path` (whose parts are `place`).
   Text LookUp(const std::string& path, const Place& place, ListMask mask) {
-    if (IsHidden(place.name)) return Text();
+    if (IsHidden(place.name) && !AdmitsDotNames(mask)) return Text();
     struct stat status;
     if (lstat(path.c_str(), &status) == 0) {
       const bool admitted =
-          (mask == ListMask::kWithFolders || !S_ISDIR(status.st_mode)) &&
+          (AdmitsFolders(mask) || !S_ISDIR(status.st_mode)) &&
           !HasHiddenOrSystemAttribute(place.folder, PathBytes(place.name));
       return admitted ? NameOnDisk(path, place) : Text();
     }
@@ -625,6 +675,9 @@ class PosixPlatform : public Platform {
 
   // The byte paths of the current rename; kept to reuse their storage.
   std::string rename_from_, rename_to_;
+  // The last folder renamed in, and whether it loses renamed folders.
+  std::string checked_folder_;
+  bool loses_folders_ = false;
   // Counts every change made through the platform and its movers.
   ChangeCount changes_ = std::make_shared<uint64_t>(0);
   Renamer renamer_ = std::make_shared<posix::NoReplaceRenamer>();

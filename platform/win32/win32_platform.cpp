@@ -89,7 +89,7 @@ class Listing {
       return false;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      return mask_ == ListMask::kWithFolders;
+      return AdmitsFolders(mask_);
     }
     return true;
   }

@@ -30,6 +30,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/posix_files.h"
+
 extern char** environ;
 
 namespace shuffler::posix_testing {
@@ -367,6 +369,23 @@ RenameKill RunKilledAtRename(const std::string&,
   throw std::runtime_error("no rename tracing here");
 }
 #endif
+
+std::vector<bool> HiddenThroughOneReader(
+    const std::vector<std::string>& folders, const std::string& name) {
+  posix::WindowsAttributes attributes;
+  std::vector<bool> hidden;
+  for (const std::string& folder : folders) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      hidden.push_back(false);
+      continue;
+    }
+    attributes.Prepare(fd, folder);
+    hidden.push_back(attributes.HiddenOrSystem(name.c_str()));
+    close(fd);
+  }
+  return hidden;
+}
 
 GameFolder::GameFolder(const std::filesystem::path& built,
                        const std::filesystem::path& base) {

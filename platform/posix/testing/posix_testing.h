@@ -88,6 +88,12 @@ bool SetFolderUnchangeable(const std::string& folder, bool unchangeable);
 /// The longest file name the file system holding `folder` accepts, in bytes.
 long LongestNameIn(const std::string& folder);
 
+/// For each of `folders` in turn, whether its entry `name` is hidden or a
+/// system entry, all asked through one `posix::WindowsAttributes`, as a
+/// platform's listings ask; a folder that cannot be opened gives false.
+std::vector<bool> HiddenThroughOneReader(
+    const std::vector<std::string>& folders, const std::string& name);
+
 /// A game folder of its own in `base` (the temporary folder by default),
 /// holding a link to (or copy of) the program `built`, which finds its music
 /// folder "mp3" next to itself. Removed with everything in it at the end.
