@@ -31,7 +31,13 @@ void frmOne::RunStartup() {
   LaunchTarget target;
   GuardedSteps steps;
   steps.Do(kResetFileNames, [&] { FileNames.Resize(1); })
-      .Do(kFindAppFolder, [&] { AppFolder = platform_.ProgramFolder(); });
+      .Do(kFindAppFolder, [&] { AppFolder = platform_.ProgramFolder(); })
+      // One run at a time works on a game folder: a copy started while
+      // another works there ends at once, without a box, a change or a start.
+      // Nothing before this step changes anything.
+      .If(
+          kClaimAppFolder, [&] { return platform_.ClaimFolder(AppFolder); },
+          kFindLaunchOption, kEndProcess);
   AddLaunchTargetSteps(steps, platform_, *this, target);
   // A failing option test sets its flag: the run resumes inside the branch
   // taken when the test holds.

@@ -37,10 +37,39 @@ struct Context {
   // is skipped whatever it is. The search for the end of the name starts
   // one character further still.
   int64_t NameSearchStart() const { return target.LaunchPos + 10; }
-  // The game executables are looked for as normal files only.
-  bool HasFile(TextView file) const {
-    const Text pattern = form.AppFolder + platform.Separator() + Text(file);
-    return !platform.ListFirst(pattern, ListMask::kNormalFiles).empty();
+  // The name the game file `file` next to the program is listed by, when
+  // that is a file other than the program itself; empty otherwise. Games
+  // are looked for as normal files only. Where letter case tells names
+  // apart, the program renamed to the game's name may stand beside the game
+  // in the other case, so that spelling is looked for as well.
+  Text FindGame(TextView file, TextView other_case) const {
+    for (TextView name : {file, other_case}) {
+      const Text pattern = form.AppFolder + platform.Separator() + Text(name);
+      const Text found = platform.ListFirst(pattern, ListMask::kNormalFiles);
+      if (found.empty()) return Text();
+      if (!platform.IsOwnProgram(form.AppFolder + platform.Separator() +
+                                 found)) {
+        return found;
+      }
+      target.OwnFile = found;
+    }
+    return Text();
+  }
+  // Whether a game file is there; it is kept in `FoundGame`.
+  bool HasGame(TextView file, TextView other_case) const {
+    target.FoundGame = FindGame(file, other_case);
+    return !target.FoundGame.empty();
+  }
+  // The game to start: `name`, the game's name in capitals, as where names
+  // ignore letter case it is the file the look found. Where they do not,
+  // `name` may be the program itself beside the game; the name the look
+  // found is started then.
+  Text GameToStart(TextView name) const {
+    const bool other_file =
+        !target.FoundGame.empty() &&
+        platform.IsOwnProgram(form.AppFolder + platform.Separator() +
+                              Text(name));
+    return other_file ? target.FoundGame : Text(name);
   }
 };
 
@@ -86,18 +115,32 @@ void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
             t.ExeName = Mid(c.Args(), t.StartPos, t.EndPos - t.StartPos);
           },
           kTestNoLaunch)
+      // The program renamed to a game's name is never chosen as the game.
       .If(
-          kHasFirstGame, [c] { return c.HasFile(kFirstGameFile); },
+          kHasFirstGame,
+          [c] { return c.HasGame(kFirstGameFile, kFirstGameName); },
           kChooseFirstGame, kHasSecondGame)
       .Do(
-          kChooseFirstGame, [&t] { t.ExeName = kFirstGameName; }, kTestNoLaunch)
+          kChooseFirstGame,
+          [c, &t] { t.ExeName = c.GameToStart(kFirstGameName); }, kTestNoLaunch)
       .If(
-          kHasSecondGame, [c] { return c.HasFile(kSecondGameFile); },
+          kHasSecondGame,
+          [c] { return c.HasGame(kSecondGameFile, kSecondGameName); },
           kChooseSecondGame, kNoGameFound)
       .Do(
-          kChooseSecondGame, [&t] { t.ExeName = kSecondGameName; },
+          kChooseSecondGame,
+          [c, &t] { t.ExeName = c.GameToStart(kSecondGameName); },
           kTestNoLaunch)
-      .Do(kNoGameFound, [&t] { t.NoLaunch = true; })
+      // When the only game found is the program itself, it stays the one to
+      // start, and the start says why nothing starts.
+      .Do(kNoGameFound,
+          [&t] {
+            if (t.OwnFile.empty()) {
+              t.NoLaunch = true;
+            } else {
+              t.ExeName = t.OwnFile;
+            }
+          })
       .If(
           kTestNoLaunch,
           [c] { return InStr(1, UpperCase(c.Args()), kNoLaunchOption) != 0; },
@@ -126,19 +169,14 @@ Text AfterBlanks(TextView text) {
 }
 
 // The readings of `name` as a command line is read, in the order they are
-// tried: a name that opens with a double quote names the program up to the
-// next one; any other is cut before each run of blanks in turn, shortest
+// tried: a name that opens with a double quote names the program after it
+// (the launch name ends before any later quote, so the whole rest is the
+// program); any other is cut before each run of blanks in turn, shortest
 // program first, and finally taken whole.
 std::vector<Reading> ReadingsOf(TextView name) {
   std::vector<Reading> readings;
   if (!name.empty() && name[0] == u'"') {
-    const size_t closing = name.find(u'"', 1);
-    if (closing == TextView::npos) {
-      readings.push_back({Text(name.substr(1)), Text()});
-    } else {
-      readings.push_back({Text(name.substr(1, closing - 1)),
-                          AfterBlanks(name.substr(closing + 1))});
-    }
+    readings.push_back({Text(name.substr(1)), Text()});
     return readings;
   }
   for (size_t i = 1; i < name.size(); ++i) {
@@ -183,21 +221,28 @@ bool IsListedFile(Platform& platform, const Text& path) {
 // a program and its arguments, the way a shortcut's target is, but with the
 // program always inside `folder` and given the system's program extension
 // when it has none. When no reading names a file either, the name is
-// started as it is, so that its failure is the one reported.
+// started as it is, so that its failure is the one reported. A reading
+// that names the program itself is passed over; when no other names a file,
+// that is the failure reported.
 void StartLaunchName(Platform& platform, const Text& folder, const Text& name) {
   const Text exact = folder + platform.Separator() + name;
   if (!IsListedFile(platform, exact)) {
+    bool names_itself = false;
     for (const Reading& reading : ReadingsOf(name)) {
       if (reading.program.empty()) continue;
       Text program = folder + platform.Separator() + reading.program;
       if (!HasExtension(reading.program)) {
         program += platform.ProgramExtension();
       }
-      if (program != exact && IsListedFile(platform, program)) {
-        platform.StartMaximized(program, reading.arguments);
-        return;
+      if (program == exact || !IsListedFile(platform, program)) continue;
+      if (platform.IsOwnProgram(program)) {
+        names_itself = true;
+        continue;
       }
+      platform.StartMaximized(program, reading.arguments);
+      return;
     }
+    if (names_itself) Raise(kStartsItself);
   }
   platform.StartMaximized(exact, Text());
 }

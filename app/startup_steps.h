@@ -12,6 +12,7 @@ namespace shuffler {
 enum StartupStep : int {
   kResetFileNames,
   kFindAppFolder,
+  kClaimAppFolder,
   // Choosing the program to launch.
   kFindLaunchOption,
   kHasLaunchOption,
@@ -62,6 +63,12 @@ struct LaunchTarget {
   /// read as a program and its arguments.
   Text ExeName;
   bool NoLaunch = false;  ///< start nothing
+  /// The name the last look for a game found it by, when that is not the
+  /// program itself.
+  Text FoundGame;
+  /// The name a look for a game found the program itself by; empty when
+  /// none did.
+  Text OwnFile;
 };
 
 /// Adds the steps from `kFindLaunchOption` to `kSetNoLaunch`, which go on

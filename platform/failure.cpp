@@ -26,6 +26,10 @@ Failure MakeFailure(int32_t number) {
       return {number, u"Path not found"};
     case kObjectNotSet:
       return {number, u"Object variable or With block variable not set"};
+    case kStartsItself:
+      return {number,
+              u"Shuffler does not start itself: give the game another name "
+              u"and start it with /LAUNCH"};
     default:
       return {number, u"Application-defined or object-defined error"};
   }

@@ -40,6 +40,8 @@ enum FailureNumber : int32_t {
   kPathFileAccessError = 75,
   kPathNotFound = 76,
   kObjectNotSet = 91,
+  /// The program to start is Shuffler's own file.
+  kStartsItself = 1000,
 };
 
 /// The failure `number` with its standard description.
@@ -94,6 +96,11 @@ class Platform {
   /// Full path of the folder holding the program, without a trailing
   /// separator.
   virtual Text ProgramFolder() = 0;
+  /// Claims `folder` for this run until the process ends, however it ends;
+  /// the programs it starts do not hold the claim. False when another
+  /// running process holds it. Never fails: a claim that cannot be made for
+  /// any other reason counts as made, so that the run goes ahead.
+  virtual bool ClaimFolder(const Text& folder) = 0;
 
   /// Starts a listing of `pattern` (a folder, the separator and a name that
   /// may hold the wildcards "*" and "?"; "*.*" matches every name) and
@@ -145,8 +152,14 @@ class Platform {
   /// `program` is started, never a shorter prefix of it. `arguments` is
   /// the text that follows the program's name on its command line; where
   /// programs take a list of arguments, it is split as Windows splits a
-  /// command line.
+  /// command line. Fails with `kStartsItself`, starting nothing, when
+  /// `program` is the program's own file.
   virtual void StartMaximized(const Text& program, const Text& arguments) = 0;
+  /// True when `program` names the file this program runs from, whatever
+  /// name it goes by: another letter case where names ignore it, a
+  /// symbolic or a hard link. Found as `StartMaximized` finds it. Never
+  /// fails: false when the file cannot be looked at.
+  virtual bool IsOwnProgram(const Text& program) = 0;
   /// What a program's name is given when it has no extension of its own
   /// (".exe" on Windows); empty where programs need none.
   virtual TextView ProgramExtension() const = 0;

@@ -179,6 +179,11 @@ Text FakePlatform::ProgramFolder() {
   return program_folder;
 }
 
+bool FakePlatform::ClaimFolder(const Text& folder) {
+  claims.push_back(folder);
+  return claimed_elsewhere.count(folder) == 0;
+}
+
 Text FakePlatform::Resolve(const Text& path) const {
   if (!ignore_case || Exists(path)) return path;
   const size_t cut = path.rfind(kSep);
@@ -356,21 +361,31 @@ void FakePlatform::CloseLog() {
   log_open_ = false;
 }
 
-void FakePlatform::StartMaximized(const Text& program, const Text& arguments) {
-  Enter(Op::kStartMaximized);
+Text FakePlatform::ProgramFile(const Text& program) const {
+  if (Exists(program)) return IsFolder(program) ? Text() : program;
   const Text folder = ParentOf(program);
-  const Text name = NameOf(program);
-  if (IsFolder(program)) Raise(kPathFileAccessError);
-  bool found = Exists(program);
-  if (!found && IsFolder(folder)) {
-    for (const Text& child : Children(folder)) {
-      found = found || (EqualsIgnoringAsciiCase(child, name) &&
-                        !IsFolder(folder + kSep + child));
+  if (!IsFolder(folder)) return Text();
+  for (const Text& child : Children(folder)) {
+    const Text path = folder + kSep + child;
+    if (EqualsIgnoringAsciiCase(child, NameOf(program)) && !IsFolder(path)) {
+      return path;
     }
   }
-  if (!found) Raise(kFileNotFound);
+  return Text();
+}
+
+void FakePlatform::StartMaximized(const Text& program, const Text& arguments) {
+  Enter(Op::kStartMaximized);
+  if (IsFolder(program)) Raise(kPathFileAccessError);
+  if (ProgramFile(program).empty()) Raise(kFileNotFound);
+  if (IsOwnProgram(program)) Raise(kStartsItself);
   started.push_back(program);
   started_arguments.push_back(arguments);
+}
+
+bool FakePlatform::IsOwnProgram(const Text& program) {
+  const Text file = ProgramFile(program);
+  return !file.empty() && own_program.count(file) != 0;
 }
 
 void FakePlatform::ShowStopBox(const Text& prompt, const Text& caption) {

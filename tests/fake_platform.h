@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,11 @@ class FakePlatform : public Platform {
   /// Names that begin with "." are hidden, as on Linux, except from the
   /// listings that admit them.
   bool dot_names_hidden = false;
+  /// The paths of the program's own file: the file it runs from and its
+  /// links. None of them is in the tree unless a test adds it.
+  std::set<Text> own_program = {u"C:\\Game\\Shuffler.exe"};
+  /// Folders that another running copy holds: `ClaimFolder` refuses them.
+  std::set<Text> claimed_elsewhere;
   /// Served by `NextRandom` before the seeded generator takes over.
   std::deque<float> randoms;
   /// Makes the `nth` call (1-based) of `op` fail with `number`.
@@ -98,6 +104,7 @@ class FakePlatform : public Platform {
   std::vector<Text> log_lines;  ///< every line written since the last open
   std::vector<Text> started;    ///< programs started, as given
   std::vector<Text> started_arguments;  ///< the arguments of each start
+  std::vector<Text> claims;             ///< folders `ClaimFolder` was asked for
   std::vector<Op> calls;  ///< every operation that could fail, in order
   int messages_processed = 0;
   bool ended = false;
@@ -110,6 +117,7 @@ class FakePlatform : public Platform {
   char16_t Separator() const override { return kSep; }
   Text ArgumentText() override;
   Text ProgramFolder() override;
+  bool ClaimFolder(const Text& folder) override;
   Text ListFirst(const Text& pattern, ListMask mask) override;
   Text ListNext() override;
   /// Counted as a `kListFirst`, which it is unless the name holds "*" or "?".
@@ -122,6 +130,7 @@ class FakePlatform : public Platform {
   void WriteLogLine(const Text& line) override;
   void CloseLog() override;
   void StartMaximized(const Text& program, const Text& arguments) override;
+  bool IsOwnProgram(const Text& program) override;
   /// The fake's programs are named as on Windows.
   TextView ProgramExtension() const override { return u".exe"; }
   void ShowStopBox(const Text& prompt, const Text& caption) override;
@@ -160,6 +169,10 @@ class FakePlatform : public Platform {
   /// letter case; the part that finds none stays as given.
   Text Resolve(const Text& path) const;
   void MoveTree(const Text& from, const Text& to, bool recreate);
+  /// The file `StartMaximized` would start for `program`: itself, or the
+  /// file of its folder whose name differs only in letter case; empty when
+  /// there is none.
+  Text ProgramFile(const Text& program) const;
 
   std::map<Text, Node> nodes_;
   uint64_t next_order_ = 1;

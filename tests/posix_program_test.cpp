@@ -2,8 +2,12 @@
 // and the launch, as a player would start it, also through a symbolic link.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,11 +66,12 @@ class ProgramTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(game_); }
 
-  // Runs Shuffler with `args` (a shell word list); returns its exit status
-  // and keeps what it wrote to standard error.
-  int Run(const std::string& args) {
-    const std::string command = "cd " + Quoted(game_.string()) +
-                                " && ./Shuffler " + args + " 2>" +
+  // Runs Shuffler with `args` (a shell word list), through `runner` (shell
+  // words before the program) when given; returns its exit status and
+  // keeps what it wrote to standard error.
+  int Run(const std::string& args, const std::string& runner = "") {
+    const std::string command = "cd " + Quoted(game_.string()) + " && " +
+                                runner + " ./Shuffler " + args + " 2>" +
                                 Quoted((game_ / "stderr.txt").string());
     const int status = std::system(command.c_str());
     stderr_ = ReadBytes(game_ / "stderr.txt");
@@ -197,6 +202,95 @@ TEST_F(ProgramTest, LaunchOptionsStartExactlyTheNamedProgram) {
   ASSERT_EQ(Run(""), 0);
   EXPECT_TRUE(WaitFor(game_ / "default.txt"));
   EXPECT_EQ(MusicContents().size(), 1u);
+
+  // Under a game's name, by any link, Shuffler never starts itself: it
+  // says so once and starts nothing. Each run is bounded: it runs in a
+  // process namespace of its own, whose every process ends a moment after
+  // Shuffler does.
+  const std::string kSelfBox =
+      "Shuffler: An error occurred!\n\nError Number: 1000\nDescription: "
+      "Shuffler does not start itself: give the game another name and start "
+      "it with /LAUNCH\n";
+  const auto run_bounded = [&](const std::string& args) {
+    return Run(args,
+               "timeout -s KILL 20 unshare -fp --kill-child sh -c "
+               "'\"$0\" \"$@\"; sleep 0.5'");
+  };
+  fs::remove(game_ / "gta3.exe");
+  for (const std::string link : {"hard", "symbolic", "upper case"}) {
+    SCOPED_TRACE(link);
+    const fs::path self =
+        game_ / (link == "upper case" ? "GTA3.EXE" : "gta3.exe");
+    if (link == "hard") fs::create_hard_link(game_ / "Shuffler", self);
+    if (link != "hard") fs::create_symlink("Shuffler", self);
+    ASSERT_EQ(run_bounded(""), 0);
+    EXPECT_EQ(stderr_, kSelfBox);
+    ASSERT_EQ(run_bounded("/LAUNCH gta3.exe"), 0);
+    EXPECT_EQ(stderr_, kSelfBox);
+    fs::remove(self);
+  }
+  // Beside the game in the other letter case, the game found is started.
+  fs::create_hard_link(game_ / "Shuffler", game_ / "GTA3.EXE");
+  AddStandIn("gta3.exe", "beside.txt");
+  ASSERT_EQ(run_bounded(""), 0);
+  EXPECT_EQ(stderr_, "");
+  EXPECT_TRUE(WaitFor(game_ / "beside.txt"));
+}
+
+// One run at a time works on a game folder: copies started together leave
+// it as one run would, with no box, and the lock ends with its run.
+TEST_F(ProgramTest, CopiesStartedTogetherLeaveTheFolderAsOneRunWould) {
+  constexpr int kSongs = 3000;
+  for (int i = 0; i < kSongs; ++i)
+    WriteBytes(game_ / "mp3" / ("Song " + std::to_string(i)),
+               std::to_string(i));
+  // The game records each start, and runs on for a while.
+  WriteBytes(game_ / "gta3.exe",
+             "#!/bin/sh\necho started >> \"$(dirname \"$0\")/starts.txt\"\n"
+             "sleep 2\n");
+  fs::permissions(game_ / "gta3.exe", fs::perms::owner_all);
+
+  // A folder that another run holds is left alone at once.
+  const int held = open(game_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(Run("/DEBUG"), 0);
+  close(held);
+  EXPECT_EQ(stderr_, "");
+  EXPECT_FALSE(fs::exists(game_ / "Shuffler.log"));
+  EXPECT_TRUE(fs::exists(game_ / "mp3" / "Song 0"));
+  EXPECT_FALSE(fs::exists(game_ / "starts.txt"));
+
+  // Three copies at once, twice: the second time while the game the first
+  // started still runs, which must not hold the folder.
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    const std::string command =
+        "cd " + Quoted(game_.string()) +
+        " && { ./Shuffler 2>>e1.txt & ./Shuffler 2>>e2.txt & "
+        "./Shuffler 2>>e3.txt & wait; }";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (const char* errors : {"e1.txt", "e2.txt", "e3.txt"}) {
+      EXPECT_EQ(ReadBytes(game_ / errors), "") << errors;
+    }
+    const auto after = MusicContents();
+    EXPECT_EQ(after.size(), static_cast<size_t>(kSongs));
+    const std::regex renamed("[0-9]{4}-Song [0-9]+");
+    for (const auto& [content, name] : after) {
+      EXPECT_TRUE(std::regex_match(name, renamed)) << name;
+      EXPECT_EQ(name.substr(name.find('-') + 6), content) << name;
+    }
+    EXPECT_FALSE(fs::exists(game_ / "mp3" / "temp"));
+    // Each round starts the game; copies that find the folder held start
+    // nothing.
+    long starts = 0;
+    for (int i = 0; i < 200 && starts < round; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      const std::string lines = ReadBytes(game_ / "starts.txt");
+      starts = std::count(lines.begin(), lines.end(), '\n');
+    }
+    EXPECT_GE(starts, round);
+  }
 }
 
 // Started through a symbolic link, Shuffler shuffles the music next to the

@@ -101,6 +101,21 @@ TEST(Startup, TypicalRunCountsListsShufflesLaunchesAndEnds) {
       fake.ContentsBelow(u"C:\\Game\\mp3"),
       (std::vector<std::string>{"07-Other.mp3", "MP3Report.txt", "Song.mp3"}));
   EXPECT_FALSE(fake.Exists(u"C:\\Game\\mp3\\temp"));
+
+  // While another copy works on the game's folder, a run ends at once:
+  // no box, no change, nothing started.
+  FakePlatform held;
+  held.AddFile(u"C:\\Game\\gta3.exe");
+  held.AddMusic({u"Song.mp3", u"07-Other.mp3"});
+  held.claimed_elsewhere.insert(u"C:\\Game");
+  frmOne second(held);
+  ASSERT_TRUE(RunToEnd(second));
+  EXPECT_EQ(held.claims, std::vector<Text>{u"C:\\Game"});
+  EXPECT_EQ(held.calls, std::vector<Op>{Op::kProgramFolder});
+  EXPECT_TRUE(held.boxes.empty());
+  EXPECT_TRUE(held.started.empty());
+  EXPECT_EQ(held.Names(Text(FakePlatform::kMusic)),
+            (std::vector<Text>{u"Song.mp3", u"07-Other.mp3"}));
 }
 
 TEST(Startup, AFailureIsShownAndTheRunGoesOn) {

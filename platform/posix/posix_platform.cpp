@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -320,7 +321,10 @@ class PosixPlatform : public Platform {
     }
   }
 
-  ~PosixPlatform() override { CloseLogQuietly(); }
+  ~PosixPlatform() override {
+    CloseLogQuietly();
+    if (claim_fd_ >= 0) close(claim_fd_);
+  }
 
   char16_t Separator() const override { return u'/'; }
 
@@ -331,6 +335,27 @@ class PosixPlatform : public Platform {
     const size_t cut = program.rfind('/');
     program.resize(cut == std::string::npos ? 0 : cut);
     return DecodeUtf8(program);
+  }
+
+  // The claim is a lock on the folder itself. It belongs to the open folder,
+  // which is kept until the process ends and is closed in every program
+  // started, so the lock ends with this process however it ends.
+  bool ClaimFolder(const Text& folder) override {
+    if (claim_fd_ >= 0) return true;
+    const int fd =
+        open(PathBytes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;
+    int result;
+    do {
+      result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+      claim_fd_ = fd;
+      return true;
+    }
+    const int error = errno;
+    close(fd);
+    return error != EWOULDBLOCK;
   }
 
   Text ListFirst(const Text& pattern, ListMask mask) override {
@@ -469,19 +494,10 @@ class PosixPlatform : public Platform {
 
   void StartMaximized(const Text& program, const Text& arguments) override {
     ++*changes_;
-    std::string path = PathBytes(program);
     struct stat status;
-    if (stat(path.c_str(), &status) != 0) {
-      if (errno != ENOENT) RaiseError(errno, PathRole::kExisting);
-      const Place place = PlaceOf(program);
-      const Text name = FindIgnoringCase(place);
-      if (name.empty()) Raise(kFileNotFound);
-      path = PathBytes(place.prefix + name);
-      if (stat(path.c_str(), &status) != 0) {
-        RaiseError(errno, PathRole::kExisting);
-      }
-    }
+    const std::string path = ProgramFile(program, status);
     if (S_ISDIR(status.st_mode)) Raise(kPathFileAccessError);
+    if (IsSelf(status)) Raise(kStartsItself);
 
     std::vector<std::string> words = {path};
     for (const Text& argument : SplitArguments(arguments)) {
@@ -510,6 +526,16 @@ class PosixPlatform : public Platform {
     }
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) RaiseError(error, PathRole::kExisting);
+  }
+
+  bool IsOwnProgram(const Text& program) override {
+    struct stat status;
+    try {
+      ProgramFile(program, status);
+    } catch (const Failure&) {
+      return false;
+    }
+    return IsSelf(status);
   }
 
   TextView ProgramExtension() const override { return TextView(); }
@@ -636,6 +662,31 @@ class PosixPlatform : public Platform {
     return loses_folders_;
   }
 
+  // The file `StartMaximized` starts for `program`, with its `status`
+  // (links followed): `program` itself, or where it is missing the file of
+  // its folder whose name differs only in letter case.
+  static std::string ProgramFile(const Text& program, struct stat& status) {
+    std::string path = PathBytes(program);
+    if (stat(path.c_str(), &status) == 0) return path;
+    if (errno != ENOENT) RaiseError(errno, PathRole::kExisting);
+    const Place place = PlaceOf(program);
+    const Text name = FindIgnoringCase(place);
+    if (name.empty()) Raise(kFileNotFound);
+    path = PathBytes(place.prefix + name);
+    if (stat(path.c_str(), &status) != 0) {
+      RaiseError(errno, PathRole::kExisting);
+    }
+    return path;
+  }
+
+  // True when `status` is that of the file this process runs: the same
+  // file, whatever name or link it was reached by.
+  static bool IsSelf(const struct stat& status) {
+    struct stat self;
+    return stat("/proc/self/exe", &self) == 0 && status.st_dev == self.st_dev &&
+           status.st_ino == self.st_ino;
+  }
+
   // The exact-name lookup of `path` (whose parts are `place`).
   Text LookUp(const std::string& path, const Place& place, ListMask mask) {
     if (IsHidden(place.name) && !AdmitsDotNames(mask)) return Text();
@@ -689,6 +740,8 @@ class PosixPlatform : public Platform {
 
   int log_fd_ = -1;
   std::string log_line_;  // the line being written
+
+  int claim_fd_ = -1;  // the folder this run claimed, locked
 };
 
 }  // namespace
