@@ -63,6 +63,8 @@ const char* OpName(Op op) {
       return "CloseLog";
     case Op::kStartMaximized:
       return "StartMaximized";
+    case Op::kRunCommand:
+      return "RunCommand";
     case Op::kShowStopBox:
       return "ShowStopBox";
     case Op::kClockSeed:
@@ -353,6 +355,14 @@ void FakePlatform::StartMaximized(const Text& program, const Text& arguments) {
   if (!found) Raise(kFileNotFound);
   started.push_back(program);
   started_arguments.push_back(arguments);
+}
+
+void FakePlatform::RunCommand() {
+  Enter(Op::kRunCommand);
+  if (!has_command) Raise(kInvalidArgument);
+  command_ran = true;
+  log_open_at_command = log_open_;
+  throw ProcessEnded{};
 }
 
 void FakePlatform::ShowStopBox(const Text& prompt, const Text& caption) {

@@ -31,6 +31,7 @@ enum class Op {
   kWriteLogLine,
   kCloseLog,
   kStartMaximized,
+  kRunCommand,
   kShowStopBox,
   kClockSeed,
   kCount,  ///< not an operation: the number of kinds
@@ -77,6 +78,8 @@ class FakePlatform : public Platform {
   /// whatever the case of its parts, and a look-up by exact name returns the
   /// entry's own name.
   bool ignore_case = false;
+  /// The run wraps a command, which `RunCommand` hands the process over to.
+  bool has_command = false;
   /// Served by `NextRandom` before the seeded generator takes over.
   std::deque<float> randoms;
   /// Makes the `nth` call (1-based) of `op` fail with `number`.
@@ -95,6 +98,9 @@ class FakePlatform : public Platform {
   std::vector<Text> log_lines;  ///< every line written since the last open
   std::vector<Text> started;    ///< programs started, as given
   std::vector<Text> started_arguments;  ///< the arguments of each start
+  /// The wrapped command took the process over; the log was open then.
+  bool command_ran = false;
+  bool log_open_at_command = false;
   std::vector<Op> calls;  ///< every operation that could fail, in order
   int messages_processed = 0;
   bool ended = false;
@@ -117,6 +123,9 @@ class FakePlatform : public Platform {
   void WriteLogLine(const Text& line) override;
   void CloseLog() override;
   void StartMaximized(const Text& program, const Text& arguments) override;
+  bool HasCommand() const override { return has_command; }
+  /// Ends the run as an exec would, unless a failure is injected.
+  void RunCommand() override;
   /// The fake's programs are named as on Windows.
   TextView ProgramExtension() const override { return u".exe"; }
   void ShowStopBox(const Text& prompt, const Text& caption) override;

@@ -16,7 +16,8 @@ struct Case {
   std::vector<int32_t> boxes;
   bool debug = false;
   bool denum = false;
-  Text arguments = {};  ///< given to the program started
+  Text arguments = {};   ///< given to the program started
+  bool command = false;  ///< the run wraps a command, which takes over
 };
 
 TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
@@ -88,6 +89,12 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       {u"/LAUNCH \"\"game.exe\" -x", kNoGame, u"game.exe", {}},
       {u"/LAUNCH \"missing.exe -x\"", kBothGames, u"", {kFileNotFound}},
       {u"/LAUNCH \"gta? -x\"", kBothGames, u"", {kFileNotFound}},
+      // A wrapped command is run instead: no game, no "/LAUNCH" and no
+      // "/NOLAUNCH", not even one that would fail.
+      {u"/DEBUG", kBothGames, u"", {}, true, false, {}, true},
+      {u"/LAUNCH game.exe /DENUM", kNoGame, u"", {}, false, true, {}, true},
+      {u"/NOLAUNCH", kFirstGame, u"", {}, false, false, {}, true},
+      {u"/LAUNCH", kBothGames, u"", {}, false, false, {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
@@ -104,9 +111,16 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
     if (c.games == kBothGames) fake.AddFile(u"C:\\Game\\gta-vc.exe");
     if (c.games == kSecondGameUpperCase) fake.AddFile(u"C:\\Game\\GTA-VC.EXE");
     fake.argument_text = c.args;
+    fake.has_command = c.command;
     frmOne form(fake);
     ASSERT_TRUE(RunToEnd(form));
 
+    EXPECT_EQ(fake.command_ran, c.command);
+    EXPECT_EQ(fake.ended, !c.command);  // the command replaced the process
+    if (c.command) {
+      EXPECT_EQ(fake.calls.back(), Op::kRunCommand);
+      EXPECT_FALSE(fake.log_open_at_command);
+    }
     if (c.started.empty()) {
       EXPECT_TRUE(fake.started.empty());
     } else {
@@ -190,6 +204,24 @@ TEST(Launch, FailuresWhileChoosingResumeWhereTheDesignSays) {
               u"An error occurred!\r\n\r\nError Number: 70\r\n"
               u"Description: Permission denied");
     EXPECT_TRUE(fake.ended);
+  }
+  for (bool music : {false, true}) {
+    // A command that cannot start gets one box, and the process ends; one
+    // whose music folder is missing starts all the same.
+    SCOPED_TRACE(music);
+    FakePlatform fake;
+    fake.has_command = true;
+    if (music) {
+      fake.AddMusic({u"01-Song.mp3"});
+      fake.FailCall(Op::kRunCommand, 1, kFileNotFound);
+    }
+    fake.argument_text = u"/DEBUG /DENUM";
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(fake.command_ran, !music);
+    EXPECT_EQ(fake.ended, music);
+    EXPECT_EQ(fake.boxes.size(), music ? 1u : 0u);
+    EXPECT_EQ(fake.Exists(u"C:\\Game\\mp3\\Song.mp3"), music);
   }
 }
 
