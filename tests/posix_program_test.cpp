@@ -244,7 +244,6 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
     EXPECT_EQ(seen().find("temp"), std::string::npos);
     EXPECT_NE(seen().find(after.at("song")), std::string::npos);
     EXPECT_EQ(after.at("song") == "Song.mp3", row.denum);
-    EXPECT_EQ(after.at("other") == "Other.mp3", row.denum);
     EXPECT_EQ(fs::exists(game_ / "Shuffler.log"), row.log);
     if (row.log) {
       EXPECT_EQ(ReadBytes(game_ / "Shuffler.log").rfind("Renamed \"", 0), 0u);
@@ -266,7 +265,8 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
   ASSERT_EQ(Run("/DEBUG -- /bin/sh -c 'ls /proc/$$/fd' > fds.txt"), 0);
   EXPECT_EQ(ReadBytes(game_ / "fds.txt"), ReadBytes(game_ / "fds-alone.txt"));
 
-  // A command that cannot start: one box, and a shell's status.
+  // A command that cannot start: one box, and a shell's status. A "--help"
+  // after "--" is the command's name, not a question.
   WriteBytes(game_ / "not-a-program", "data");
   struct Unstartable {
     std::string command, box;
@@ -277,7 +277,8 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
   for (const Unstartable& row : {Unstartable{"./missing-game", not_found, 127},
                                  Unstartable{"missing-game", not_found, 127},
                                  Unstartable{"./not-a-program", refused, 126},
-                                 Unstartable{"./mp3", refused, 126}}) {
+                                 Unstartable{"./mp3", refused, 126},
+                                 Unstartable{"--help", not_found, 127}}) {
     SCOPED_TRACE(row.command);
     const int status = Run("/DEBUG -- " + row.command + " x");
     ASSERT_TRUE(WIFEXITED(status));
@@ -291,10 +292,9 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
 }
 
 // Asked for help or the version, Shuffler answers and ends: no file is
-// touched, nothing is started. After "--" these words are the command's.
+// touched, nothing is started.
 TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingAnything) {
   WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
-  AddStandIn("gta3.exe", "default.txt");
   for (const std::string args :
        {"--help", "-h", "/DEBUG --version", "/NOLAUNCH -h -- x"}) {
     SCOPED_TRACE(args);
@@ -310,13 +310,6 @@ TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingAnything) {
   }
   EXPECT_TRUE(fs::exists(game_ / "mp3" / "07-Song.mp3"));
   EXPECT_FALSE(fs::exists(game_ / "Shuffler.log"));
-  ASSERT_EQ(Run("/NOLAUNCH -- --help"), 127 << 8);
-  EXPECT_EQ(stderr_,
-            "Shuffler: An error occurred!\n\nError Number: 53\n"
-            "Description: File not found\n");
-  EXPECT_FALSE(fs::exists(game_ / "mp3" / "07-Song.mp3"));  // shuffled
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(fs::exists(game_ / "default.txt"));
 }
 
 // Started through a symbolic link, Shuffler shuffles the music next to the
