@@ -37,7 +37,7 @@ void frmOne::RunStartup() {
       // Nothing before this step changes anything.
       .If(
           kClaimAppFolder, [&] { return platform_.ClaimFolder(AppFolder); },
-          kFindLaunchOption, kEndProcess);
+          kTestCommand, kEndProcess);
   AddLaunchTargetSteps(steps, platform_, *this, target);
   // A failing option test sets its flag: the run resumes inside the branch
   // taken when the test holds.

@@ -80,6 +80,11 @@ void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
   const Context c{platform, form, target};
   LaunchTarget& t = target;
   steps
+      // A wrapped command is the program to run: no game is looked for, and
+      // "/LAUNCH" and "/NOLAUNCH" do not apply.
+      .If(
+          kTestCommand, [&platform] { return platform.HasCommand(); },
+          kTestDebug, kFindLaunchOption)
       .Do(kFindLaunchOption,
           [c, &t] {
             t.LaunchPos = InStr(1, UpperCase(c.Args()), kLaunchOption);
@@ -253,7 +258,9 @@ void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
                    const LaunchTarget& target) {
   // The name is always taken relative to the program's folder.
   steps.Do(kLaunch, [&platform, &form, &target] {
-    if (!target.NoLaunch) {
+    if (platform.HasCommand()) {
+      platform.RunCommand();
+    } else if (!target.NoLaunch) {
       StartLaunchName(platform, form.AppFolder, target.ExeName);
     }
   });

@@ -14,6 +14,7 @@ enum StartupStep : int {
   kFindAppFolder,
   kClaimAppFolder,
   // Choosing the program to launch.
+  kTestCommand,
   kFindLaunchOption,
   kHasLaunchOption,
   kSkipSeparator,
@@ -71,13 +72,13 @@ struct LaunchTarget {
   Text OwnFile;
 };
 
-/// Adds the steps from `kFindLaunchOption` to `kSetNoLaunch`, which go on
-/// with `kTestDebug`.
+/// Adds the steps from `kTestCommand` to `kSetNoLaunch`, which go on with
+/// `kTestDebug`. A run that wraps a command skips them all.
 void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
                           const frmOne& form, LaunchTarget& target);
 
-/// Adds `kLaunch`, which starts the chosen program in its own folder unless
-/// `NoLaunch`.
+/// Adds `kLaunch`, which hands the process over to the wrapped command, or
+/// else starts the chosen program in its own folder unless `NoLaunch`.
 void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
                    const LaunchTarget& target);
 

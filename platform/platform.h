@@ -2,9 +2,9 @@
 //
 // Every service the core uses is an operation of `Platform`. The rule for all
 // of them: an operation that fails throws `Failure` (it never returns an error
-// code), except `NextRandom`, `ProcessMessages` and `EndProcess`, which cannot
-// fail. There is one implementation per operating system (platform/posix,
-// platform/win32) and a scriptable fake in tests/.
+// code), except `NextRandom`, `ProcessMessages`, `HasCommand` and
+// `EndProcess`, which cannot fail. There is one implementation per operating
+// system (platform/posix, platform/win32) and a scriptable fake in tests/.
 #pragma once
 
 #include <cstdint>
@@ -164,6 +164,17 @@ class Platform {
   /// (".exe" on Windows); empty where programs need none.
   virtual TextView ProgramExtension() const = 0;
 
+  /// True when the program was started to wrap a command (on Linux, the
+  /// words after a lone "--"): once the music is shuffled that command takes
+  /// the process over, and no game is chosen or started. False where there
+  /// is no such mode.
+  virtual bool HasCommand() const { return false; }
+  /// Hands the process over to that command, with its arguments and the
+  /// environment unchanged, after closing the log; it returns only by
+  /// failing, when the command cannot be started. `EndProcess` then ends
+  /// with a status that is not 0.
+  virtual void RunCommand() { Raise(kInvalidArgument); }
+
   /// Shows a modal box with the critical-stop icon and one OK button and
   /// returns when it is closed. An empty `caption` means the program's
   /// title, "Shuffler".
@@ -176,7 +187,9 @@ class Platform {
 
   /// Lets the platform process pending window messages.
   virtual void ProcessMessages() = 0;
-  /// Ends the process at once with exit status 0.
+  /// Ends the process at once with exit status 0, or, after a
+  /// `RunCommand` that failed, with the status a shell gives a command it
+  /// cannot start.
   [[noreturn]] virtual void EndProcess() = 0;
 
  protected:

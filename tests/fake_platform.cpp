@@ -63,6 +63,8 @@ const char* OpName(Op op) {
       return "CloseLog";
     case Op::kStartMaximized:
       return "StartMaximized";
+    case Op::kRunCommand:
+      return "RunCommand";
     case Op::kShowStopBox:
       return "ShowStopBox";
     case Op::kClockSeed:
@@ -386,6 +388,14 @@ void FakePlatform::StartMaximized(const Text& program, const Text& arguments) {
 bool FakePlatform::IsOwnProgram(const Text& program) {
   const Text file = ProgramFile(program);
   return !file.empty() && own_program.count(file) != 0;
+}
+
+void FakePlatform::RunCommand() {
+  Enter(Op::kRunCommand);
+  if (!has_command) Raise(kInvalidArgument);
+  command_ran = true;
+  log_open_at_command = log_open_;
+  throw ProcessEnded{};
 }
 
 void FakePlatform::ShowStopBox(const Text& prompt, const Text& caption) {

@@ -32,6 +32,7 @@ enum class Op {
   kWriteLogLine,
   kCloseLog,
   kStartMaximized,
+  kRunCommand,
   kShowStopBox,
   kClockSeed,
   kCount,  ///< not an operation: the number of kinds
@@ -86,6 +87,8 @@ class FakePlatform : public Platform {
   std::set<Text> own_program = {u"C:\\Game\\Shuffler.exe"};
   /// Folders that another running copy holds: `ClaimFolder` refuses them.
   std::set<Text> claimed_elsewhere;
+  /// The run wraps a command, which `RunCommand` hands the process over to.
+  bool has_command = false;
   /// Served by `NextRandom` before the seeded generator takes over.
   std::deque<float> randoms;
   /// Makes the `nth` call (1-based) of `op` fail with `number`.
@@ -105,6 +108,9 @@ class FakePlatform : public Platform {
   std::vector<Text> started;    ///< programs started, as given
   std::vector<Text> started_arguments;  ///< the arguments of each start
   std::vector<Text> claims;             ///< folders `ClaimFolder` was asked for
+  /// The wrapped command took the process over; the log was open then.
+  bool command_ran = false;
+  bool log_open_at_command = false;
   std::vector<Op> calls;  ///< every operation that could fail, in order
   int messages_processed = 0;
   bool ended = false;
@@ -131,6 +137,9 @@ class FakePlatform : public Platform {
   void CloseLog() override;
   void StartMaximized(const Text& program, const Text& arguments) override;
   bool IsOwnProgram(const Text& program) override;
+  bool HasCommand() const override { return has_command; }
+  /// Ends the run as an exec would, unless a failure is injected.
+  void RunCommand() override;
   /// The fake's programs are named as on Windows.
   TextView ProgramExtension() const override { return u".exe"; }
   void ShowStopBox(const Text& prompt, const Text& caption) override;

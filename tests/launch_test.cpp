@@ -20,6 +20,7 @@ struct Case {
   /// Shuffler's own file under these names (links to it); the first is
   /// added to the folder.
   std::vector<Text> own = {};
+  bool command = false;  ///< the run wraps a command, which takes over
 };
 
 TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
@@ -140,6 +141,12 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
        {u"gta3.exe"}},
       // The extension is looked for in the last part of the name only.
       {u"/LAUNCH bin\\v1.0\\game", kNoGame, u"bin\\v1.0\\game.exe", {}},
+      // A wrapped command is run instead: no game, no "/LAUNCH" and no
+      // "/NOLAUNCH", not even one that would fail.
+      {u"/DEBUG", kBothGames, u"", {}, true, false, {}, {}, true},
+      {u"/LAUNCH game.exe /DENUM", kNoGame, u"", {}, false, true, {}, {}, true},
+      {u"/NOLAUNCH", kFirstGame, u"", {}, false, false, {}, {}, true},
+      {u"/LAUNCH", kBothGames, u"", {}, false, false, {}, {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
@@ -164,9 +171,16 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
         fake.own_program.insert(u"C:\\Game\\" + name);
     }
     fake.argument_text = c.args;
+    fake.has_command = c.command;
     frmOne form(fake);
     ASSERT_TRUE(RunToEnd(form));
 
+    EXPECT_EQ(fake.command_ran, c.command);
+    EXPECT_EQ(fake.ended, !c.command);  // the command replaced the process
+    if (c.command) {
+      EXPECT_EQ(fake.calls.back(), Op::kRunCommand);
+      EXPECT_FALSE(fake.log_open_at_command);
+    }
     if (c.started.empty()) {
       EXPECT_TRUE(fake.started.empty());
     } else {
@@ -250,6 +264,24 @@ TEST(Launch, FailuresWhileChoosingResumeWhereTheDesignSays) {
               u"An error occurred!\r\n\r\nError Number: 70\r\n"
               u"Description: Permission denied");
     EXPECT_TRUE(fake.ended);
+  }
+  for (bool music : {false, true}) {
+    // A command that cannot start gets one box, and the process ends; one
+    // whose music folder is missing starts all the same.
+    SCOPED_TRACE(music);
+    FakePlatform fake;
+    fake.has_command = true;
+    if (music) {
+      fake.AddMusic({u"01-Song.mp3"});
+      fake.FailCall(Op::kRunCommand, 1, kFileNotFound);
+    }
+    fake.argument_text = u"/DEBUG /DENUM";
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(fake.command_ran, !music);
+    EXPECT_EQ(fake.ended, music);
+    EXPECT_EQ(fake.boxes.size(), music ? 1u : 0u);
+    EXPECT_EQ(fake.Exists(u"C:\\Game\\mp3\\Song.mp3"), music);
   }
 }
 

@@ -764,6 +764,17 @@ TEST(PosixArgumentsTest, ArgumentsAreJoinedAndQuotedWhereNeeded) {
             u"/LAUNCH \"My Game.exe\"");
   EXPECT_EQ(CreateSystemPlatform(1, argv.data())->ArgumentText(), u"");
   EXPECT_EQ(platform->Separator(), u'/');
+  EXPECT_FALSE(platform->HasCommand());
+  // Only a lone "--" ends the options; what follows is a command.
+  char lone[] = "--", longer[] = "---";
+  argv[2] = longer;
+  EXPECT_FALSE(CreateSystemPlatform(3, argv.data())->HasCommand());
+  argv[2] = lone;
+  auto wrapping =
+      CreateSystemPlatform(static_cast<int>(words.size()), argv.data());
+  EXPECT_EQ(wrapping->ArgumentText(), u"/LAUNCH");
+  EXPECT_TRUE(wrapping->HasCommand());
+  EXPECT_TRUE(CreateSystemPlatform(3, argv.data())->HasCommand());
 }
 
 TEST_F(PosixPlatformTest, ProgramFolderIsTheExecutablesOwn) {

@@ -70,9 +70,13 @@ class ProgramTest : public ::testing::Test {
   // words before the program) when given; returns its exit status and
   // keeps what it wrote to standard error.
   int Run(const std::string& args, const std::string& runner = "") {
-    const std::string command = "cd " + Quoted(game_.string()) + " && " +
-                                runner + " ./Shuffler " + args + " 2>" +
-                                Quoted((game_ / "stderr.txt").string());
+    return RunLine(runner + " ./Shuffler " + args);
+  }
+
+  // Runs the shell command line `line` in the game's folder, as `Run` does.
+  int RunLine(const std::string& line) {
+    const std::string command = "cd " + Quoted(game_.string()) + " && " + line +
+                                " 2>" + Quoted((game_ / "stderr.txt").string());
     const int status = std::system(command.c_str());
     stderr_ = ReadBytes(game_ / "stderr.txt");
     fs::remove(game_ / "stderr.txt");
@@ -291,6 +295,117 @@ TEST_F(ProgramTest, CopiesStartedTogetherLeaveTheFolderAsOneRunWould) {
     }
     EXPECT_GE(starts, round);
   }
+}
+
+// As a launcher's wrapper, "Shuffler [options] -- command...": the shuffle,
+// then the command in Shuffler's own process, with its arguments and exit
+// status. The outer shell execs Shuffler, so one pid runs through all three.
+TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
+  WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
+  WriteBytes(game_ / "mp3" / "Other.mp3", "other");
+  AddStandIn("gta3.exe", "default.txt");
+  const std::string report =
+      "{ echo $$; printf '[%s]' \"$@\"; echo; ls mp3; } > seen.txt; exit 7";
+  const auto wrap = [&](const std::string& options, const std::string& tail) {
+    return RunLine("sh -c " +
+                   Quoted("echo $$ > pid.txt; exec ./Shuffler " + options +
+                          " -- /bin/sh -c " + Quoted(report) + " sh " + tail));
+  };
+  const auto seen = [&] { return ReadBytes(game_ / "seen.txt"); };
+  struct Row {
+    std::string options, tail;
+    bool log, denum;
+  };
+  // Options after "--" are the command's: "/DENUM" and "/DEBUG" there
+  // change nothing and are handed on.
+  for (const Row& row : {Row{"/DEBUG", "arg 'two words'", true, false},
+                         Row{"", "/DENUM /DEBUG /NOLAUNCH", false, false},
+                         Row{"/denum", "", false, true}}) {
+    SCOPED_TRACE(row.options + " -- " + row.tail);
+    fs::remove(game_ / "Shuffler.log");
+    const int status = wrap(row.options, row.tail);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_EQ(stderr_, "");
+    const std::string pid = ReadBytes(game_ / "pid.txt");
+    ASSERT_FALSE(pid.empty());
+    EXPECT_EQ(seen().rfind(pid, 0), 0u) << seen();
+    const std::string expected_args =
+        row.tail == "arg 'two words'" ? "[arg][two words]"
+        : row.tail.empty()            ? "[]"
+                                      : "[/DENUM][/DEBUG][/NOLAUNCH]";
+    EXPECT_NE(seen().find("\n" + expected_args + "\n"), std::string::npos);
+    // The command saw the music already shuffled.
+    const auto after = MusicContents();
+    EXPECT_EQ(seen().find("temp"), std::string::npos);
+    EXPECT_NE(seen().find(after.at("song")), std::string::npos);
+    EXPECT_EQ(after.at("song") == "Song.mp3", row.denum);
+    EXPECT_EQ(fs::exists(game_ / "Shuffler.log"), row.log);
+    if (row.log) {
+      EXPECT_EQ(ReadBytes(game_ / "Shuffler.log").rfind("Renamed \"", 0), 0u);
+    }
+  }
+
+  // Without a music folder the command still starts, found through PATH.
+  fs::rename(game_ / "mp3", game_ / "music");
+  EXPECT_EQ(Run("-- sh -c 'exit 5'"), 5 << 8);
+  EXPECT_EQ(stderr_, "");
+  fs::rename(game_ / "music", game_ / "mp3");
+
+  // The command gets no file that Shuffler held: its open files are the
+  // ones it would have had without Shuffler.
+  ASSERT_EQ(std::system(("cd " + Quoted(game_.string()) +
+                         " && /bin/sh -c 'ls /proc/$$/fd' > fds-alone.txt")
+                            .c_str()),
+            0);
+  ASSERT_EQ(Run("/DEBUG -- /bin/sh -c 'ls /proc/$$/fd' > fds.txt"), 0);
+  EXPECT_EQ(ReadBytes(game_ / "fds.txt"), ReadBytes(game_ / "fds-alone.txt"));
+
+  // A command that cannot start: one box, and a shell's status. A "--help"
+  // after "--" is the command's name, not a question.
+  WriteBytes(game_ / "not-a-program", "data");
+  struct Unstartable {
+    std::string command, box;
+    int code;
+  };
+  const std::string not_found = "53\nDescription: File not found\n";
+  const std::string refused = "70\nDescription: Permission denied\n";
+  for (const Unstartable& row : {Unstartable{"./missing-game", not_found, 127},
+                                 Unstartable{"missing-game", not_found, 127},
+                                 Unstartable{"./not-a-program", refused, 126},
+                                 Unstartable{"./mp3", refused, 126},
+                                 Unstartable{"--help", not_found, 127}}) {
+    SCOPED_TRACE(row.command);
+    const int status = Run("/DEBUG -- " + row.command + " x");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), row.code);
+    EXPECT_EQ(stderr_,
+              "Shuffler: An error occurred!\n\nError Number: " + row.box);
+  }
+  // No game was started by any of these runs.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(game_ / "default.txt"));
+}
+
+// Asked for help or the version, Shuffler answers and ends: no file is
+// touched, nothing is started.
+TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingAnything) {
+  WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
+  for (const std::string args :
+       {"--help", "-h", "/DEBUG --version", "/NOLAUNCH -h -- x"}) {
+    SCOPED_TRACE(args);
+    ASSERT_EQ(Run(args + " > out.txt"), 0);
+    EXPECT_EQ(stderr_, "");
+    const std::string out = ReadBytes(game_ / "out.txt");
+    EXPECT_EQ(out.rfind(args.find("version") != std::string::npos
+                            ? "Shuffler " SHUFFLER_VERSION "\n"
+                            : "Usage: Shuffler [options] [-- command",
+                        0),
+              0u)
+        << out;
+  }
+  EXPECT_TRUE(fs::exists(game_ / "mp3" / "07-Song.mp3"));
+  EXPECT_FALSE(fs::exists(game_ / "Shuffler.log"));
 }
 
 // Started through a symbolic link, Shuffler shuffles the music next to the

@@ -310,8 +310,18 @@ class PosixPlatform : public Platform {
  public:
   PosixPlatform(int argc, char** argv) {
     if (argc > 0 && argv != nullptr && argv[0] != nullptr) argv0_ = argv[0];
+    // Options are read only before a lone "--": what follows is a command,
+    // kept byte for byte, whose paths may hold "/debug" or "/launch".
     for (int i = 1; i < argc; ++i) {
       const std::string_view argument = argv[i];
+      if (has_command_) {
+        command_.emplace_back(argument);
+        continue;
+      }
+      if (argument == "--") {
+        has_command_ = true;
+        continue;
+      }
       if (i > 1) arguments_ += u' ';
       const bool quoted = argument.empty() ||
                           argument.find_first_of(" \t") != std::string::npos;
@@ -540,6 +550,25 @@ class PosixPlatform : public Platform {
 
   TextView ProgramExtension() const override { return TextView(); }
 
+  bool HasCommand() const override { return has_command_; }
+
+  // The command is found as a shell finds it, through PATH unless it holds
+  // a "/", and starts in the folder Shuffler was started in. Every other
+  // file Shuffler opens is closed on exec.
+  void RunCommand() override {
+    CloseLogQuietly();
+    std::fflush(nullptr);
+    std::vector<char*> argv;
+    for (std::string& word : command_)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (!command_.empty()) execvp(argv[0], argv.data());
+    // Only a command that cannot start comes back here.
+    const int error = command_.empty() ? ENOENT : errno;
+    exit_status_ = error == ENOENT ? 127 : 126;
+    RaiseError(error, PathRole::kExisting);
+  }
+
   void ShowStopBox(const Text& prompt, const Text& caption) override {
     Text message = caption.empty() ? Text(u"Shuffler") : caption;
     message += u": ";
@@ -560,7 +589,7 @@ class PosixPlatform : public Platform {
     CloseLogQuietly();
     std::fflush(stdout);
     std::fflush(stderr);
-    _exit(0);
+    _exit(exit_status_);
   }
 
  protected:
@@ -723,6 +752,9 @@ class PosixPlatform : public Platform {
 
   std::string argv0_;
   Text arguments_;
+  bool has_command_ = false;
+  std::vector<std::string> command_;  // the words after "--", as given
+  int exit_status_ = 0;
 
   // The byte paths of the current rename; kept to reuse their storage.
   std::string rename_from_, rename_to_;
