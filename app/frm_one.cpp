@@ -16,8 +16,9 @@ bool HasOption(Platform& platform, TextView option) {
 }  // namespace
 
 MusicRun frmOne::Music() {
-  return MusicRun{AppFolder,      FileCount, FileIndex, FileNames,
-                  TempFolderName, DebugLog,  DenumMode, UniqueMode};
+  return MusicRun{AppFolder, FileCount,      FileIndex,
+                  FileNames, TempFolderName, MusicFolderName,
+                  DebugLog,  DenumMode,      UniqueMode};
 }
 
 void frmOne::RecoverStrandedFiles() {
@@ -52,7 +53,20 @@ void frmOne::RunStartup() {
 
   g.Do([&] { FileNames.Resize(1); });
   g.Do([&] { AppFolder = platform_.ProgramFolder(); });
-  ChooseLaunchTarget(g, platform_, AppFolder, target);
+  // One run at a time works on a game folder: a copy started while another
+  // works there changes nothing and starts no game. Nothing before this
+  // changes anything. A copy that wraps a command still hands over to it:
+  // the launcher waits for its game.
+  if (!g.Test([&] { return platform_.ClaimFolder(AppFolder); })) {
+    if (platform_.HasCommand()) g.Do([&] { platform_.RunCommand(); });
+    g.Do([&] { platform_.EndProcess(); });
+    return;  // not reached
+  }
+  // A wrapped command is the program to run: no game is looked for, and
+  // "/LAUNCH" and "/NOLAUNCH" do not apply.
+  if (!g.Test([&] { return platform_.HasCommand(); })) {
+    ChooseLaunchTarget(g, platform_, AppFolder, target);
+  }
   // A failing option test sets its flag: the run goes on inside the branch
   // taken when the test holds.
   if (g.Test([&] { return HasOption(platform_, u"/DEBUG"); })) {
@@ -67,16 +81,19 @@ void frmOne::RunStartup() {
   g.Do([&] { FileCount = 0; });
   g.Do([&] { platform_.Randomize(); });
   // Before the count, so that what comes back is counted and shuffled.
-  g.Do([&] { RecoverStrandedFiles(); });
   g.Do([&] {
-    Text folders = MusicFolderOf(platform_, AppFolder);
+    MusicFolderName = platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
+    RecoverStrandedFiles();
+  });
+  g.Do([&] {
+    Text folders = MusicFolderOf(platform_, Music());
     ScanMusicFolder(0, folders);
   });
   if (g.Test([&] { return FileCount != 0; })) {
     g.Do([&] { FileNames.Resize(FileCount); });
     g.Do([&] { FileIndex = 0; });
     g.Do([&] {
-      Text folders = MusicFolderOf(platform_, AppFolder);
+      Text folders = MusicFolderOf(platform_, Music());
       ScanMusicFolder(1, folders);
     });
     g.Do([&] { ShuffleMusicFolder(); });

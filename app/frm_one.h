@@ -29,6 +29,10 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   /// the count pass: "temp", or where names ignore letter case the
   /// player's own "Temp". Empty when there is none. The scan skips it.
   Text TempFolderName;
+  /// The name of the music folder in `AppFolder`: "mp3", or where letter
+  /// case tells names apart and there is no "mp3", the one folder named so
+  /// in other letter case (a game folder copied from Windows may hold "MP3").
+  Text MusicFolderName = u"mp3";
 
   /// Reads the options, chooses the program to launch, counts and lists the
   /// music folder, shuffles it, launches the program and ends the process.

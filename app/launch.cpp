@@ -31,11 +31,53 @@ constexpr int64_t kNameOffset = kLaunchOption.size() + 1;
 constexpr int64_t kQuotedNameOffset = kNameOffset + 1;
 constexpr int64_t kNameEndSearchOffset = kQuotedNameOffset + 1;
 
-// The game executables are looked for as normal files only.
-bool HasFile(Platform& platform, const Text& app_folder, TextView file) {
-  const Text pattern = app_folder + platform.Separator() + Text(file);
-  return !platform.ListFirst(pattern, ListMask::kNormalFiles).empty();
-}
+// Looking for the games next to the program.
+class GameSearch {
+ public:
+  GameSearch(Platform& platform, const Text& app_folder, LaunchTarget& target)
+      : platform_(platform), app_folder_(app_folder), target_(target) {}
+
+  // Whether a game file is there; it is kept in `FoundGame`.
+  bool HasGame(TextView file, TextView other_case) {
+    target_.FoundGame = FindGame(file, other_case);
+    return !target_.FoundGame.empty();
+  }
+
+  // The game to start: `name`, the game's name in capitals, as where names
+  // ignore letter case it is the file the look found. Where they do not,
+  // `name` may be the program itself beside the game; the name the look
+  // found is started then.
+  Text GameToStart(TextView name) const {
+    const bool other_file =
+        !target_.FoundGame.empty() && platform_.IsOwnProgram(InFolder(name));
+    return other_file ? target_.FoundGame : Text(name);
+  }
+
+ private:
+  Text InFolder(TextView name) const {
+    return app_folder_ + platform_.Separator() + Text(name);
+  }
+
+  // The name the game file `file` next to the program is listed by, when
+  // that is a file other than the program itself; empty otherwise. Games
+  // are looked for as normal files only. Where letter case tells names
+  // apart, the program renamed to the game's name may stand beside the game
+  // in the other case, so that spelling is looked for as well.
+  Text FindGame(TextView file, TextView other_case) {
+    for (TextView name : {file, other_case}) {
+      const Text found =
+          platform_.ListFirst(InFolder(name), ListMask::kNormalFiles);
+      if (found.empty()) return Text();
+      if (!platform_.IsOwnProgram(InFolder(found))) return found;
+      target_.OwnFile = found;
+    }
+    return Text();
+  }
+
+  Platform& platform_;
+  const Text& app_folder_;
+  LaunchTarget& target_;
+};
 
 }  // namespace
 
@@ -43,6 +85,7 @@ void ChooseLaunchTarget(Guard& g, Platform& platform, const Text& app_folder,
                         LaunchTarget& target) {
   // The argument text is read afresh at every step that looks at it.
   auto args = [&platform] { return platform.ArgumentText(); };
+  GameSearch games(platform, app_folder, target);
   g.Do([&] { target.LaunchPos = InStr(1, UpperCase(args()), kLaunchOption); });
   if (g.Test([&] { return target.LaunchPos != 0; })) {
     g.Do([&] { target.StartPos = target.LaunchPos + kNameOffset; });
@@ -65,16 +108,25 @@ void ChooseLaunchTarget(Guard& g, Platform& platform, const Text& app_folder,
       target.ExeName =
           Mid(args(), target.StartPos, target.EndPos - target.StartPos);
     });
+    // The program renamed to a game's name is never chosen as the game.
   } else if (g.Test([&] {
-               return HasFile(platform, app_folder, kFirstGameFile);
+               return games.HasGame(kFirstGameFile, kFirstGameName);
              })) {
-    g.Do([&] { target.ExeName = kFirstGameName; });
+    g.Do([&] { target.ExeName = games.GameToStart(kFirstGameName); });
   } else if (g.Test([&] {
-               return HasFile(platform, app_folder, kSecondGameFile);
+               return games.HasGame(kSecondGameFile, kSecondGameName);
              })) {
-    g.Do([&] { target.ExeName = kSecondGameName; });
+    g.Do([&] { target.ExeName = games.GameToStart(kSecondGameName); });
   } else {
-    g.Do([&] { target.NoLaunch = true; });
+    // When the only game found is the program itself, it stays the one to
+    // start, and the start says why nothing starts.
+    g.Do([&] {
+      if (target.OwnFile.empty()) {
+        target.NoLaunch = true;
+      } else {
+        target.ExeName = target.OwnFile;
+      }
+    });
   }
   if (g.Test(
           [&] { return InStr(1, UpperCase(args()), kNoLaunchOption) != 0; })) {
@@ -102,19 +154,14 @@ Text AfterBlanks(TextView text) {
 }
 
 // The readings of `name` as a command line is read, in the order they are
-// tried: a name that opens with a double quote names the program up to the
-// next one; any other is cut before each run of blanks in turn, shortest
+// tried: a name that opens with a double quote names the program after it
+// (the launch name ends before any later quote, so the whole rest is the
+// program); any other is cut before each run of blanks in turn, shortest
 // program first, and finally taken whole.
 std::vector<Reading> ReadingsOf(TextView name) {
   std::vector<Reading> readings;
   if (!name.empty() && name[0] == u'"') {
-    const size_t closing = name.find(u'"', 1);
-    if (closing == TextView::npos) {
-      readings.push_back({Text(name.substr(1)), Text()});
-    } else {
-      readings.push_back({Text(name.substr(1, closing - 1)),
-                          AfterBlanks(name.substr(closing + 1))});
-    }
+    readings.push_back({Text(name.substr(1)), Text()});
     return readings;
   }
   for (size_t i = 1; i < name.size(); ++i) {
@@ -159,21 +206,28 @@ bool IsListedFile(Platform& platform, const Text& path) {
 // a program and its arguments, the way a shortcut's target is, but with the
 // program always inside `folder` and given the system's program extension
 // when it has none. When no reading names a file either, the name is
-// started as it is, so that its failure is the one reported.
+// started as it is, so that its failure is the one reported. A reading
+// that names the program itself is passed over; when no other names a file,
+// that is the failure reported.
 void StartLaunchName(Platform& platform, const Text& folder, const Text& name) {
   const Text exact = folder + platform.Separator() + name;
   if (!IsListedFile(platform, exact)) {
+    bool names_itself = false;
     for (const Reading& reading : ReadingsOf(name)) {
       if (reading.program.empty()) continue;
       Text program = folder + platform.Separator() + reading.program;
       if (!HasExtension(reading.program)) {
         program += platform.ProgramExtension();
       }
-      if (program != exact && IsListedFile(platform, program)) {
-        platform.StartMaximized(program, reading.arguments);
-        return;
+      if (program == exact || !IsListedFile(platform, program)) continue;
+      if (platform.IsOwnProgram(program)) {
+        names_itself = true;
+        continue;
       }
+      platform.StartMaximized(program, reading.arguments);
+      return;
     }
+    if (names_itself) Raise(kStartsItself);
   }
   platform.StartMaximized(exact, Text());
 }
@@ -182,7 +236,11 @@ void StartLaunchName(Platform& platform, const Text& folder, const Text& name) {
 
 void Launch(Platform& platform, const Text& app_folder,
             const LaunchTarget& target) {
-  if (!target.NoLaunch) StartLaunchName(platform, app_folder, target.ExeName);
+  if (platform.HasCommand()) {
+    platform.RunCommand();
+  } else if (!target.NoLaunch) {
+    StartLaunchName(platform, app_folder, target.ExeName);
+  }
 }
 
 }  // namespace shuffler

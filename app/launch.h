@@ -17,6 +17,12 @@ struct LaunchTarget {
   /// read as a program and its arguments.
   Text ExeName;
   bool NoLaunch = false;  ///< start nothing
+  /// The name the last look for a game found it by, when that is not the
+  /// program itself.
+  Text FoundGame;
+  /// The name a look for a game found the program itself by; empty when
+  /// none did.
+  Text OwnFile;
 };
 
 /// The startup's steps that choose the program to launch: the name after
@@ -25,8 +31,9 @@ struct LaunchTarget {
 void ChooseLaunchTarget(Guard& g, Platform& platform, const Text& app_folder,
                         LaunchTarget& target);
 
-/// Starts the chosen program in its own folder unless `NoLaunch`. The name is
-/// always taken relative to the program's folder.
+/// Hands the process over to the wrapped command, or else starts the chosen
+/// program in its own folder unless `NoLaunch`. The name is always taken
+/// relative to the program's folder.
 void Launch(Platform& platform, const Text& app_folder,
             const LaunchTarget& target);
 

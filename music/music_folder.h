@@ -20,14 +20,17 @@ struct MusicRun {
   /// the count pass: "temp", or where names ignore letter case the player's
   /// own "Temp". Empty when there is none. The scan skips it.
   Text& TempFolderName;
+  /// The name of the music folder in `AppFolder`: "mp3", or the one folder
+  /// named so in other letter case.
+  const Text& MusicFolderName;
   bool DebugLog = false;    ///< "/DEBUG": keep the rename log
   bool DenumMode = false;   ///< "/DENUM": only remove old number prefixes
   bool UniqueMode = false;  ///< "/UNIQUE": the k-th entry gets the number k
 };
 
-/// The music folder: the program's folder, the separator, "mp3", the
+/// The music folder: `AppFolder`, the separator, `MusicFolderName`, the
 /// separator.
-Text MusicFolderOf(const Platform& platform, const Text& app_folder);
+Text MusicFolderOf(const Platform& platform, const MusicRun& run);
 
 /// Lists the entries of every folder in `FolderList` (folders that end in the
 /// separator, each followed by a NUL). `Collect` 0 counts them into

@@ -21,8 +21,9 @@ bool IsSkipped(TextView name, TextView temp_name) {
 
 }  // namespace
 
-Text MusicFolderOf(const Platform& platform, const Text& app_folder) {
-  return app_folder + platform.Separator() + u"mp3" + platform.Separator();
+Text MusicFolderOf(const Platform& platform, const MusicRun& run) {
+  return run.AppFolder + platform.Separator() + run.MusicFolderName +
+         platform.Separator();
 }
 
 void ScanMusicFolder(Platform& platform, MusicRun& run, int16_t Collect,

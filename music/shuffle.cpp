@@ -15,7 +15,19 @@
 // leaves the entry in a marked "temp", and the next run brings it back
 // before it lists the music folder. A "temp" folder without the mark is the
 // player's own: it is used as it is, and nothing is ever taken out of it;
-// only an empty one is marked while the shuffle uses it.
+// only an empty one is marked while the shuffle uses it. Everything in a
+// "temp" is looked at, names that begin with "." included: "/DENUM" may
+// give an entry such a name, which Linux listings hide.
+//
+// In a player's own "temp" that holds anything, "/UNIQUE" still numbers the
+// entries 1 to N but moves each out and straight back, as without it: a run
+// stopped there may leave one entry in that "temp", never all of them,
+// since nothing is brought back out of a folder without the mark.
+//
+// A music folder that refuses every change (a read-only medium, or no right
+// to change it) refuses the first change the shuffle tries, with
+// "Permission denied": that is said once, and the entries are left as they
+// are, instead of three boxes for every entry.
 #include <cmath>
 #include <vector>
 
@@ -41,8 +53,8 @@ enum class Stage { kRenaming, kMoving, kAfterMoves };
 
 // The paths the shuffle and the recovery work with.
 struct Places {
-  Places(const Platform& platform, const Text& app_folder)
-      : music(MusicFolderOf(platform, app_folder)),
+  Places(const Platform& platform, const MusicRun& run)
+      : music(MusicFolderOf(platform, run)),
         temp_folder(music + u"temp"),
         into_temp(temp_folder + platform.Separator()),
         own_mark(into_temp + Text(kOwnMark)) {}
@@ -84,12 +96,14 @@ void Report(Platform& platform, bool log, Stage stage, const Text& old_path,
 }  // namespace
 
 void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
-  const Places places(platform, run.AppFolder);
+  const Places places(platform, run);
   Stage stage = Stage::kAfterMoves;
   Text OldPath;
   std::unique_ptr<FileMover> Mover;
   bool own = false;
   std::vector<Text> stranded;
+  // A medium that refuses one change refuses them all: one box says so.
+  bool refused = false;
   // The log is not open yet: the boxes alone report these failures.
   Guard g([&](const Failure& failure) {
     Report(platform, false, stage, OldPath, failure);
@@ -97,16 +111,16 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
 
   g.Do([&] {
     run.TempFolderName =
-        platform.ListFirst(places.temp_folder, ListMask::kWithFolders);
+        platform.FindEntry(places.temp_folder, ListMask::kWithFolders);
   });
   g.Do([&] {
     if (run.TempFolderName.empty()) return;
-    own = !platform.ListFirst(places.own_mark, ListMask::kWithFolders).empty();
+    own = !platform.FindEntry(places.own_mark, ListMask::kWithFolders).empty();
   });
   g.Do([&] {
     if (!own) return;
     for (Text name = platform.ListFirst(places.into_temp + u"*.*",
-                                        ListMask::kNormalFiles);
+                                        ListMask::kNormalFilesAndDotNames);
          !name.empty(); name = platform.ListNext()) {
       stranded.push_back(name);
     }
@@ -115,7 +129,7 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
     if (!stranded.empty()) Mover = platform.CreateFileMover();
   });
   size_t next_stranded = 0;
-  while (g.Test([&] { return next_stranded < stranded.size(); })) {
+  while (g.Test([&] { return !refused && next_stranded < stranded.size(); })) {
     g.Do([&] {
       stage = Stage::kMoving;
       OldPath = places.into_temp + stranded[next_stranded++];
@@ -124,7 +138,12 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
     // there stays in "temp", and is reported.
     g.Do([&] {
       if (!Mover) Raise(kObjectNotSet);
-      Mover->Move(OldPath, places.music);
+      try {
+        Mover->Move(OldPath, places.music);
+      } catch (const Failure& failure) {
+        refused = failure.Number == kPermissionDenied;
+        throw;
+      }
     });
   }
   g.Do([&] {
@@ -134,7 +153,7 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
 }
 
 void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
-  const Places places(platform, run.AppFolder);
+  const Places places(platform, run);
   const Counter16 FileCount = run.FileCount;
   NameList& FileNames = run.FileNames;
 
@@ -148,10 +167,26 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
   // "temp" made by this run, and whether it carries the mark.
   bool made_temp = false, marked = false;
   // "temp" could not be made for want of the right to change the music
-  // folder: every entry would fail alike, so it is said once and the
-  // entries are left as they are.
+  // folder, or the music folder refused its first change: every entry would
+  // fail alike, so it is said once and the entries are left as they are.
   bool denied = false;
   Failure denial;
+  // "/UNIQUE" in a marked "temp": every entry is moved out before the first
+  // comes back.
+  bool all_out = false;
+  // Whether a change to the music folder has succeeded yet: until one has, a
+  // refused change means that the folder refuses every change.
+  bool changed = false;
+  const auto deny = [&](const Failure& failure) {
+    if (changed || failure.Number != kPermissionDenied) return false;
+    denied = true;
+    denial = failure;
+    return true;
+  };
+  const auto report_denial = [&] {
+    stage = Stage::kAfterMoves;
+    throw denial;
+  };
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
   std::vector<bool> processed(static_cast<size_t>(FileCount), false);
@@ -167,19 +202,17 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
   });
 
   if (g.Test([&] {
-        return platform.ListFirst(places.temp_folder, ListMask::kWithFolders)
+        return platform.FindEntry(places.temp_folder, ListMask::kWithFolders)
             .empty();
       })) {
     g.Do([&] {
       try {
         platform.MakeFolder(places.temp_folder);
       } catch (const Failure& failure) {
-        if (failure.Number != kPermissionDenied) throw;
-        denied = true;
-        denial = failure;
+        if (!deny(failure)) throw;
         return;
       }
-      made_temp = true;
+      made_temp = changed = true;
     });
     g.Do([&] {
       if (!made_temp) return;
@@ -191,30 +224,42 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
     // has brought back what it held.
     g.Do([&] {
       marked =
-          !platform.ListFirst(places.own_mark, ListMask::kWithFolders).empty();
+          !platform.FindEntry(places.own_mark, ListMask::kWithFolders).empty();
     });
     // An empty "temp" holds nothing of anyone's (a run stopped right after
     // making it leaves one): it is marked, so that what this run leaves in
     // it is brought back too. A folder lists "." and ".." at least; a file
-    // named "temp" lists nothing and is left alone.
+    // named "temp" lists nothing and is left alone. A mark that cannot be
+    // made for want of the right to is the first refused change.
     g.Do([&] {
       if (marked) return;
       bool folder = false;
       for (Text name = platform.ListFirst(places.into_temp + u"*.*",
-                                          ListMask::kWithFolders);
+                                          ListMask::kWithFoldersAndDotNames);
            !name.empty(); name = platform.ListNext()) {
         if (name != u"." && name != u"..") return;
         folder = true;
       }
       if (!folder) return;
-      platform.MakeFolder(places.own_mark);
+      try {
+        platform.MakeFolder(places.own_mark);
+      } catch (const Failure& failure) {
+        if (!deny(failure)) throw;
+        return;
+      }
+      // A mark in the player's "temp" changes nothing in the music folder
+      // itself, which may still refuse its first change.
       marked = true;
     });
   }
   g.Do([&] {
     if (!denied) Mover = platform.CreateFileMover();
   });
-  g.Do([&] { Done = 0; });
+  // Only what a marked "temp" holds comes back after a stopped run.
+  g.Do([&] {
+    Done = 0;
+    all_out = run.UniqueMode && marked;
+  });
   g.Do([&] { Digits = DecimalDigits(FileCount); });
   g.Do([&] {
     if (run.DebugLog) {
@@ -223,10 +268,7 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
   });
 
   if (g.Test([&] { return denied; })) {
-    g.Do([&] {
-      stage = Stage::kAfterMoves;
-      throw denial;
-    });
+    g.Do(report_denial);
   } else {
     // "/UNIQUE": the entries moved out, as their old path and their name in
     // "temp", in order.
@@ -280,9 +322,10 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
       // the music folder, where that entry would be otherwise, and the entry
       // keeps its name. (Numbered names never meet there.)
       g.Do([&] {
-        if (run.UniqueMode && run.DenumMode &&
+        if (all_out && run.DenumMode &&
             !platform
-                 .ListFirst(places.into_temp + TempName, ListMask::kWithFolders)
+                 .FindEntry(places.into_temp + TempName,
+                            ListMask::kWithFoldersAndDotNames)
                  .empty()) {
           Raise(kFileAlreadyExists);
         }
@@ -290,20 +333,40 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
       });
       g.Do([&] {
         if (!name_free) return;
-        platform.RenameEntry(OldPath, NewPath);
+        try {
+          platform.RenameEntry(OldPath, NewPath);
+        } catch (const Failure& failure) {
+          if (!deny(failure)) throw;
+          return;
+        }
         renamed = true;
+        // A new name equal to the old one changes nothing.
+        changed = changed || OldPath != NewPath;
       });
       g.Do([&] { stage = Stage::kMoving; });
       // Out and straight back: the entry is re-created in the music folder
-      // now, after every entry processed before it. With "/UNIQUE" only
-      // out, and only an entry that was renamed: a failure touches no other.
+      // now, after every entry processed before it. With "/UNIQUE" in a
+      // marked "temp" only out, and only an entry that was renamed: a
+      // failure touches no other.
       g.Do([&] {
-        if (run.UniqueMode && !renamed) return;
-        mover().Move(NewPath, places.into_temp);
-        if (run.UniqueMode) moved_out.push_back({OldPath, TempName});
+        if (denied || (all_out && !renamed)) return;
+        try {
+          mover().Move(NewPath, places.into_temp);
+        } catch (const Failure& failure) {
+          if (!deny(failure)) throw;
+          return;
+        }
+        changed = true;
+        if (all_out) moved_out.push_back({OldPath, TempName});
       });
+      // Refused before anything changed: nothing was moved out, and nothing
+      // more is tried.
+      if (g.Test([&] { return denied; })) {
+        g.Do(report_denial);
+        break;
+      }
       g.Do([&] {
-        if (run.UniqueMode) return;
+        if (all_out) return;
         FileMover& back = mover();
         TempPath.assign(places.into_temp).append(TempName);
         back.Move(TempPath, places.music);
@@ -339,7 +402,7 @@ void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
   g.Do([&] {
     if (!marked) return;
     for (Text name = platform.ListFirst(places.into_temp + u"*.*",
-                                        ListMask::kWithFolders);
+                                        ListMask::kWithFoldersAndDotNames);
          !name.empty(); name = platform.ListNext()) {
       if (name != u"." && name != u".." && name != kOwnMark) return;
     }

@@ -31,6 +31,9 @@ const char16_t* DescriptionOf(int32_t number) {
       return u"Path not found";
     case kObjectNotSet:
       return u"Object variable or With block variable not set";
+    case kStartsItself:
+      return u"Shuffler does not start itself: give the game another name "
+             u"and start it with /LAUNCH";
     default:
       return u"Application-defined or object-defined error";
   }

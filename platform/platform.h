@@ -2,9 +2,9 @@
 //
 // Every service the core uses is an operation of `Platform`. The rule for all
 // of them: an operation that fails throws `Failure` (it never returns an error
-// code), except `NextRandom`, `ProcessMessages` and `EndProcess`, which cannot
-// fail. There is one implementation per operating system (platform/posix,
-// platform/win32) and a scriptable fake in tests/.
+// code), except `NextRandom`, `ProcessMessages`, `HasCommand` and
+// `EndProcess`, which cannot fail. There is one implementation per operating
+// system (platform/posix, platform/win32) and a scriptable fake in tests/.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +46,8 @@ enum FailureNumber : int32_t {
   kPathFileAccessError = 75,
   kPathNotFound = 76,
   kObjectNotSet = 91,
+  /// The program to start is Shuffler's own file.
+  kStartsItself = 1000,
 };
 
 /// The failure `number` with its standard description.
@@ -57,11 +59,27 @@ Failure MakeFailure(int32_t number);
 [[noreturn]] void RaiseSystemFailure(int32_t number, int64_t system_error,
                                      Text path);
 
-/// Which entries a listing admits. Hidden and system entries never appear.
+/// Which entries a listing admits. Entries with the hidden or system
+/// attribute never appear.
 enum class ListMask : int {
   kNormalFiles = 0,   ///< files only
   kWithFolders = 16,  ///< files and folders, "." and ".." included
+  /// As `kNormalFiles` and `kWithFolders`, and also the entries hidden only
+  /// by a name that begins with "." where such names are hidden (Linux):
+  /// for a folder where every entry Shuffler put there must be found again,
+  /// whatever its name became.
+  kNormalFilesAndDotNames = 256,
+  kWithFoldersAndDotNames = 256 + 16,
 };
+
+/// True when `mask` admits folders.
+constexpr bool AdmitsFolders(ListMask mask) {
+  return (static_cast<int>(mask) & 16) != 0;
+}
+/// True when `mask` admits the names that begin with ".".
+constexpr bool AdmitsDotNames(ListMask mask) {
+  return (static_cast<int>(mask) & 256) != 0;
+}
 
 /// Moves files between folders; obtained from `Platform::CreateFileMover`
 /// and released by destroying it.
@@ -88,6 +106,11 @@ class Platform {
   /// Full path of the folder holding the program, without a trailing
   /// separator.
   virtual Text ProgramFolder() = 0;
+  /// Claims `folder` for this run until the process ends, however it ends;
+  /// the programs it starts do not hold the claim. False when another
+  /// running process holds it. Never fails: a claim that cannot be made for
+  /// any other reason counts as made, so that the run goes ahead.
+  virtual bool ClaimFolder(const Text& folder) = 0;
 
   /// Starts a listing of `pattern` (a folder, the separator and a name that
   /// may hold the wildcards "*" and "?"; "*.*" matches every name) and
@@ -97,6 +120,22 @@ class Platform {
   /// The next name of the listing the last `ListFirst` started; empty text
   /// when it is exhausted.
   virtual Text ListNext() = 0;
+  /// The exact look-up of one entry: the name of the entry at `path` as its
+  /// folder lists it, when `mask` admits it; empty text otherwise. No
+  /// character of the name is a wildcard. Ends a listing in progress. Here,
+  /// a listing of the name itself: where "*" and "?" are wildcards, no
+  /// entry's name holds them.
+  virtual Text FindEntry(const Text& path, ListMask mask);
+  /// The name by which the folder `folder` holds the sub-folder `name`, for
+  /// a folder copied from a system where letter case does not tell names
+  /// apart: `name` itself when there is one of that exact name, or where
+  /// names ignore letter case anyway; else the one sub-folder whose name
+  /// differs from `name` only in ASCII letter case, when there is exactly
+  /// one. Otherwise `name`. Never fails. Here: `name`.
+  virtual Text FolderNameInAnyCase(const Text& folder, const Text& name) {
+    (void)folder;
+    return name;
+  }
 
   /// Creates a folder; fails when it exists or its parent is missing.
   virtual void MakeFolder(const Text& path) = 0;
@@ -123,11 +162,28 @@ class Platform {
   /// `program` is started, never a shorter prefix of it. `arguments` is
   /// the text that follows the program's name on its command line; where
   /// programs take a list of arguments, it is split as Windows splits a
-  /// command line.
+  /// command line. Fails with `kStartsItself`, starting nothing, when
+  /// `program` is the program's own file.
   virtual void StartMaximized(const Text& program, const Text& arguments) = 0;
+  /// True when `program` names the file this program runs from, whatever
+  /// name it goes by: another letter case where names ignore it, a
+  /// symbolic or a hard link. Found as `StartMaximized` finds it. Never
+  /// fails: false when the file cannot be looked at.
+  virtual bool IsOwnProgram(const Text& program) = 0;
   /// What a program's name is given when it has no extension of its own
   /// (".exe" on Windows); empty where programs need none.
   virtual TextView ProgramExtension() const = 0;
+
+  /// True when the program was started to wrap a command (on Linux, the
+  /// words after a lone "--"): once the music is shuffled that command takes
+  /// the process over, and no game is chosen or started. False where there
+  /// is no such mode.
+  virtual bool HasCommand() const { return false; }
+  /// Hands the process over to that command, with its arguments and the
+  /// environment unchanged, after closing the log; it returns only by
+  /// failing, when the command cannot be started. `EndProcess` then ends
+  /// with a status that is not 0.
+  virtual void RunCommand() { Raise(kInvalidArgument); }
 
   /// Shows a modal box with the critical-stop icon and one OK button and
   /// returns when it is closed. An empty `caption` means the program's
@@ -141,7 +197,9 @@ class Platform {
 
   /// Lets the platform process pending window messages.
   virtual void ProcessMessages() = 0;
-  /// Ends the process at once with exit status 0.
+  /// Ends the process at once with exit status 0, or, after a
+  /// `RunCommand` that failed, with the status a shell gives a command it
+  /// cannot start.
   [[noreturn]] virtual void EndProcess() = 0;
 
  protected:

@@ -27,6 +27,8 @@ TEST(SplitArguments, FollowsWindowsRulesForBlanksQuotesAndBackslashes) {
       {u"a\\\"b", {u"a\"b"}},
       {u"a\\\\\"b c\"", {u"a\\b c"}},
       {u"a\\\\\\\"b", {u"a\\\"b"}},
+      // Only the backslashes right before the quote count.
+      {u"a\\b\"c d\"", {u"a\\bc d"}},
       // A doubled quote inside a quoted part is one quote and ends the part.
       {u"\"a\"\"b c\"", {u"a\"b", u"c"}},
       {u"\"\"\"", {u"\""}},

@@ -247,7 +247,7 @@ class TraceChecker {
     return call.op == Op::kRenameEntry ||
            (debug_ && call.op == Op::kWriteLogLine &&
             call.subject.starts_with(u"Renamed \"")) ||
-           (unique_ && denum_ && call.op == Op::kListFirst &&
+           (all_out_ && denum_ && call.op == Op::kListFirst &&
             call.subject.starts_with(kIntoTemp) &&
             call.subject != kTempPattern && call.subject != kOwnMark);
   }
@@ -291,7 +291,10 @@ class TraceChecker {
       if (mover_missing) {
         ShuffleReport(Kind::kMoving, from, kObjectNotSet, nullptr);
       } else {
-        Then(Take(Op::kMoveFile, &from, &music_slash), Kind::kMoving, from);
+        const Call& back = Take(Op::kMoveFile, &from, &music_slash);
+        Then(back, Kind::kMoving, from);
+        // A refused change ends the recovery: the rest would be refused.
+        if (back.failed && back.number == kPermissionDenied) break;
       }
     }
     recovering_ = false;
@@ -304,6 +307,8 @@ class TraceChecker {
     Then(look, Kind::kRenaming, kNoText);
     bool marked = false;
     const Call* denial = nullptr;
+    // Until a change has succeeded, a refused one is the folder's denial.
+    bool changed = false;
     if (look.failed || look.object.empty()) {
       const Call& make = Take(Op::kMakeFolder, &kTempFolder);
       if (make.failed && make.number == kPermissionDenied) {
@@ -313,6 +318,7 @@ class TraceChecker {
         Then(make, Kind::kRenaming, kNoText);
       }
       if (!make.failed) {
+        changed = true;
         const Call& mark = Take(Op::kMakeFolder, &kOwnMark);
         Then(mark, Kind::kRenaming, kNoText);
         marked = !mark.failed;
@@ -331,7 +337,12 @@ class TraceChecker {
         if (list.object.empty()) {
           if (only_dots) {
             const Call& make = Take(Op::kMakeFolder, &kOwnMark);
-            Then(make, Kind::kRenaming, kNoText);
+            if (make.failed && make.number == kPermissionDenied) {
+              denial = &make;
+              pending_denial_ = denial;
+            } else {
+              Then(make, Kind::kRenaming, kNoText);
+            }
             marked = !make.failed;
           }
           break;
@@ -340,6 +351,8 @@ class TraceChecker {
         only_dots = true;
       }
     }
+    // "/UNIQUE" moves all out before any back only in a marked "temp".
+    all_out_ = unique_ && marked;
     bool mover_missing = false;
     if (denial == nullptr) {
       const Call& create = Take(Op::kCreateFileMover);
@@ -372,7 +385,7 @@ class TraceChecker {
       }
       // With "/UNIQUE /DENUM" a name already in "temp" is taken.
       bool name_free = true;
-      if (unique_ && denum_) {
+      if (all_out_ && denum_) {
         const Text looked_for = debug_ ? in_temp_of(new_path) : Text();
         const Call& taken =
             Take(Op::kListFirst, debug_ ? &looked_for : nullptr);
@@ -396,34 +409,42 @@ class TraceChecker {
       bool renamed = false;
       if (name_free && debug_) {
         const Call& rename = Take(Op::kRenameEntry, &old_path, &new_path);
-        Then(rename, Kind::kRenaming, old_path);
         renamed = !rename.failed;
       } else if (name_free) {
         const Call& rename = Take(Op::kRenameEntry, nullptr,
                                   new_path.empty() ? nullptr : &new_path);
         old_path = rename.subject;
         new_path = rename.object;
-        Then(rename, Kind::kRenaming, old_path);
         renamed = !rename.failed;
+      }
+      if (name_free) {
+        const Call& rename = t_[j_ - 1];
+        if (Refused(rename, changed, denial)) break;
+        Then(rename, Kind::kRenaming, old_path);
+        changed = changed || (renamed && rename.subject != rename.object);
       }
       CheckNewName(old_path, new_path);
       const Text back_from = kIntoTemp + new_path.substr(kMusicSlash.size());
-      if (unique_) {
+      if (all_out_) {
         // Only a renamed entry is moved, and only out for now.
         if (renamed && mover_missing) {
           ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         } else if (renamed) {
           const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+          if (Refused(out, changed, denial)) break;
           Then(out, Kind::kMoving, old_path);
           if (!out.failed) moved_out.emplace_back(old_path, back_from);
+          changed = changed || !out.failed;
         }
       } else if (mover_missing) {
         // Both moves run whatever happened before, on the new path.
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
         ShuffleReport(Kind::kMoving, old_path, kObjectNotSet, nullptr);
       } else {
-        Then(Take(Op::kMoveFile, &new_path, &kIntoTemp), Kind::kMoving,
-             old_path);
+        const Call& out = Take(Op::kMoveFile, &new_path, &kIntoTemp);
+        if (Refused(out, changed, denial)) break;
+        Then(out, Kind::kMoving, old_path);
+        changed = changed || !out.failed;
         Then(Take(Op::kMoveFile, &back_from, &kMusicSlash), Kind::kMoving,
              old_path);
       }
@@ -454,6 +475,19 @@ class TraceChecker {
     if (remove.failed) {
       ShuffleReport(Kind::kGeneral, kNoText, remove.number, &remove);
     }
+  }
+
+  // True when `call`, a change, was refused before any change succeeded:
+  // the denial, said once, and the rest is left as it is.
+  bool Refused(const Call& call, bool changed, const Call*& denial) {
+    if (!call.failed || call.number != kPermissionDenied || changed) {
+      return false;
+    }
+    denial = &call;
+    denied_ = true;
+    ShuffleReport(Kind::kGeneral, kNoText, call.number, &call,
+                  "general box, entries left as they are");
+    return true;
   }
 
   void CheckNewName(const Text& old_path, const Text& new_path) {
@@ -566,6 +600,7 @@ class TraceChecker {
   size_t j_ = 0;
   std::vector<std::string> problems_;
   bool left_shuffle_ = false, denied_ = false, recovering_ = false;
+  bool all_out_ = false;
   const Call* pending_denial_ = nullptr;
   int boxes_ = 0, handled_ = 0, entries_ = 0;
   std::map<std::string, int> injected_reports_;
@@ -578,6 +613,8 @@ struct Variant {
   bool debug, denum, no_launch, launch_option;
   bool stranded;  // a stopped run left files in its marked "temp"
   bool unique;
+  bool player_temp = false;  // the player's own "temp", holding a file and
+                             // a folder with a file
 };
 
 const Variant kVariants[] = {
@@ -590,13 +627,22 @@ const Variant kVariants[] = {
     {u"", false, false, false, false, true, false},
     {u"/UNIQUE", false, false, false, false, false, true},
     {u"/unique /denum /debug", true, true, false, false, false, true},
+    {u"/UNIQUE", false, false, false, false, false, true, true},
+    {u"/DENUM /UNIQUE /DEBUG", true, true, false, false, false, true, true},
 };
 
 // The music folder: a collision pair for "/DENUM", names with and without
 // number prefixes, a sub-folder with a file inside, and the report file,
 // which is never touched. Every file's content is unique. With `stranded`,
 // a marked "temp" holds a file to bring back and one whose name is taken.
-void Populate(FakePlatform& fake, bool stranded) {
+void Populate(FakePlatform& fake, bool stranded, bool player_temp) {
+  if (player_temp) {
+    fake.AddFolder(kMusic);
+    fake.AddFolder(kTempFolder);
+    fake.AddFile(kIntoTemp + u"Mine.mp3", "mine");
+    fake.AddFolder(kIntoTemp + u"Old");
+    fake.AddFile(kIntoTemp + u"Old\\Mine.mp3", "old mine");
+  }
   if (stranded) {
     fake.AddFolder(kMusic);
     fake.AddFolder(kTempFolder);
@@ -660,7 +706,7 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                         int32_t number) {
   FakePlatform fake;
   TracingPlatform traced(fake);
-  Populate(fake, variant.stranded);
+  Populate(fake, variant.stranded, variant.player_temp);
   fake.argument_text = variant.args;
   fake.clock_seed = 20240601;
   for (int k : fail)
@@ -680,8 +726,13 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   const std::vector<Call>& trace = traced.trace;
   EXPECT_EQ(trace.size(), fake.calls.size());
 
-  // Nothing lost, nothing replaced, the report file where it was.
+  // Nothing lost, nothing replaced, the report file where it was, the
+  // player's own files in their "temp".
   EXPECT_EQ(fake.ContentsBelow(kMusic), before);
+  if (variant.player_temp) {
+    EXPECT_EQ(fake.Content(kIntoTemp + u"Mine.mp3"), "mine");
+    EXPECT_EQ(fake.Content(kIntoTemp + u"Old\\Mine.mp3"), "old mine");
+  }
   EXPECT_EQ(fake.Content(kMusicSlash + u"MP3Report.txt"), "MP3Report.txt");
 
   // Every failure reported as designed, and every box explained.

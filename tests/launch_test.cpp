@@ -17,6 +17,10 @@ struct Case {
   bool debug = false;
   bool denum = false;
   Text arguments = {};  ///< given to the program started
+  /// Shuffler's own file under these names (links to it); the first is
+  /// added to the folder.
+  std::vector<Text> own = {};
+  bool command = false;  ///< the run wraps a command, which takes over
 };
 
 TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
@@ -88,13 +92,70 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       {u"/LAUNCH \"\"game.exe\" -x", kNoGame, u"game.exe", {}},
       {u"/LAUNCH \"missing.exe -x\"", kBothGames, u"", {kFileNotFound}},
       {u"/LAUNCH \"gta? -x\"", kBothGames, u"", {kFileNotFound}},
+      // Shuffler under a game's name is never started, and says so when it
+      // is the only game there.
+      {u"", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
+      {u"", kBothGames, u"GTA-VC.EXE", {}, false, false, {}, {u"gta3.exe"}},
+      {u"",
+       kFirstGame,
+       u"",
+       {kStartsItself},
+       false,
+       false,
+       {},
+       {u"Shuffler.exe", u"gta3.exe"}},
+      {u"/NOLAUNCH", kNoGame, u"", {}, false, false, {}, {u"gta3.exe"}},
+      // Where letter case tells names apart, the game found is started.
+      {u"", kFirstGame, u"gta3.exe", {}, false, false, {}, {u"GTA3.EXE"}},
+      {u"/LAUNCH gta3.exe",
+       kNoGame,
+       u"",
+       {kStartsItself},
+       false,
+       false,
+       {},
+       {u"gta3.exe"}},
+      {u"/LAUNCH GTA3.EXE",
+       kNoGame,
+       u"",
+       {kStartsItself},
+       false,
+       false,
+       {},
+       {u"gta3.exe"}},
+      {u"/LAUNCH \"gta3 -x\"",
+       kNoGame,
+       u"",
+       {kStartsItself},
+       false,
+       false,
+       {},
+       {u"gta3.exe"}},
+      {u"/LAUNCH \"game -x\"",
+       kNoGame,
+       u"game.exe",
+       {},
+       false,
+       false,
+       u"-x",
+       {u"gta3.exe"}},
+      // The extension is looked for in the last part of the name only.
+      {u"/LAUNCH bin\\v1.0\\game", kNoGame, u"bin\\v1.0\\game.exe", {}},
+      // A wrapped command is run instead: no game, no "/LAUNCH" and no
+      // "/NOLAUNCH", not even one that would fail.
+      {u"/DEBUG", kBothGames, u"", {}, true, false, {}, {}, true},
+      {u"/LAUNCH game.exe /DENUM", kNoGame, u"", {}, false, true, {}, {}, true},
+      {u"/NOLAUNCH", kFirstGame, u"", {}, false, false, {}, {}, true},
+      {u"/LAUNCH", kBothGames, u"", {}, false, false, {}, {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
     FakePlatform fake;
     fake.AddFolder(u"C:\\Game\\bin");
-    for (TextView name : {u"game.exe", u"My Game.exe", u"Game.EXE", u"a bc",
-                          u"x", u"ame.exe", u"/DEBUG.exe", u"bin\\game.exe"}) {
+    fake.AddFolder(u"C:\\Game\\bin\\v1.0");
+    for (TextView name :
+         {u"game.exe", u"My Game.exe", u"Game.EXE", u"a bc", u"x", u"ame.exe",
+          u"/DEBUG.exe", u"bin\\game.exe", u"bin\\v1.0\\game.exe"}) {
       fake.AddFile(u"C:\\Game\\" + Text(name));
     }
     fake.AddMusic({u"Song.mp3"});
@@ -103,10 +164,23 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
     }
     if (c.games == kBothGames) fake.AddFile(u"C:\\Game\\gta-vc.exe");
     if (c.games == kSecondGameUpperCase) fake.AddFile(u"C:\\Game\\GTA-VC.EXE");
+    if (!c.own.empty()) {
+      fake.AddFile(u"C:\\Game\\" + c.own[0]);
+      fake.own_program.clear();
+      for (const Text& name : c.own)
+        fake.own_program.insert(u"C:\\Game\\" + name);
+    }
     fake.argument_text = c.args;
+    fake.has_command = c.command;
     frmOne form(fake);
     ASSERT_TRUE(RunToEnd(form));
 
+    EXPECT_EQ(fake.command_ran, c.command);
+    EXPECT_EQ(fake.ended, !c.command);  // the command replaced the process
+    if (c.command) {
+      EXPECT_EQ(fake.calls.back(), Op::kRunCommand);
+      EXPECT_FALSE(fake.log_open_at_command);
+    }
     if (c.started.empty()) {
       EXPECT_TRUE(fake.started.empty());
     } else {
@@ -190,6 +264,24 @@ TEST(Launch, FailuresWhileChoosingResumeWhereTheDesignSays) {
               u"An error occurred!\r\n\r\nError Number: 70\r\n"
               u"Description: Permission denied");
     EXPECT_TRUE(fake.ended);
+  }
+  for (bool music : {false, true}) {
+    // A command that cannot start gets one box, and the process ends; one
+    // whose music folder is missing starts all the same.
+    SCOPED_TRACE(music);
+    FakePlatform fake;
+    fake.has_command = true;
+    if (music) {
+      fake.AddMusic({u"01-Song.mp3"});
+      fake.FailCall(Op::kRunCommand, 1, kFileNotFound);
+    }
+    fake.argument_text = u"/DEBUG /DENUM";
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
+    EXPECT_EQ(fake.command_ran, !music);
+    EXPECT_EQ(fake.ended, music);
+    EXPECT_EQ(fake.boxes.size(), music ? 1u : 0u);
+    EXPECT_EQ(fake.Exists(u"C:\\Game\\mp3\\Song.mp3"), music);
   }
 }
 

@@ -112,7 +112,23 @@ Text MemoryWorld::Resolve(const Text& path) const {
   return parent + kSep + name;
 }
 
+bool MemoryPlatform::ClaimFolder(const Text& folder) {
+  world_.claims.push_back(folder);
+  return world_.claimed_elsewhere.count(folder) == 0;
+}
+
 Text MemoryPlatform::ListFirst(const Text& pattern, ListMask mask) {
+  return StartListing(pattern, mask, false);
+}
+
+Text MemoryPlatform::FindEntry(const Text& path, ListMask mask) {
+  // Without wildcards a look-up is the listing of that name; the others are
+  // looked up here, as where "*" and "?" are characters of a name.
+  return StartListing(path, mask, HasWildcards(NameOf(path)));
+}
+
+Text MemoryPlatform::StartListing(const Text& pattern, ListMask mask,
+                                  bool literal) {
   listing_.clear();
   listing_open_ = true;
   const Text folder = world_.Resolve(ParentOf(pattern));
@@ -121,23 +137,29 @@ Text MemoryPlatform::ListFirst(const Text& pattern, ListMask mask) {
 
   auto admitted = [&](const Text& name) {
     const MemoryWorld::Node& node = world_.nodes_.at(folder + kSep + name);
-    return !node.hidden && (mask == ListMask::kWithFolders || !node.folder);
+    const bool dot_hidden = world_.dot_names_hidden && !name.empty() &&
+                            name[0] == u'.' && !AdmitsDotNames(mask);
+    return !node.hidden && !dot_hidden && (AdmitsFolders(mask) || !node.folder);
   };
-  if (mask == ListMask::kWithFolders && MatchesPattern(u".", name_pattern)) {
+  const auto matches_pattern = [&](TextView name) {
+    return literal ? name == name_pattern : MatchesPattern(name, name_pattern);
+  };
+  if (AdmitsFolders(mask) && matches_pattern(u".")) {
     listing_ = {u".", u".."};
   }
-  const bool any_case = world_.ignore_case && !HasWildcards(name_pattern);
+  const bool any_case =
+      world_.ignore_case && (literal || !HasWildcards(name_pattern));
   for (const Text& name : world_.Children(folder)) {
     const bool matches = any_case ? EqualsIgnoringAsciiCase(name, name_pattern)
-                                  : MatchesPattern(name, name_pattern);
+                                  : matches_pattern(name);
     if (matches && admitted(name)) {
       listing_.push_back(name);
     }
   }
   // A file looked up by its exact name is found in any letter case, as on
   // Windows.
-  if (listing_.empty() && mask == ListMask::kNormalFiles &&
-      !HasWildcards(name_pattern)) {
+  if (listing_.empty() && !AdmitsFolders(mask) &&
+      (literal || !HasWildcards(name_pattern))) {
     for (const Text& name : world_.Children(folder)) {
       if (EqualsIgnoringAsciiCase(name, name_pattern) && admitted(name)) {
         listing_.push_back(name);
@@ -245,24 +267,43 @@ void MemoryPlatform::WriteLogLine(const Text& line) {
   }
 }
 
-void MemoryPlatform::StartMaximized(const Text& program, const Text& arguments) {
+Text MemoryWorld::ProgramFile(const Text& program) const {
+  if (Exists(program)) return IsFolder(program) ? Text() : program;
   const Text folder = ParentOf(program);
-  const Text name = NameOf(program);
-  if (world_.IsFolder(program)) Raise(kPathFileAccessError);
-  bool found = world_.Exists(program);
-  if (!found && world_.IsFolder(folder)) {
-    for (const Text& child : world_.Children(folder)) {
-      found = found || (EqualsIgnoringAsciiCase(child, name) &&
-                        !world_.IsFolder(folder + kSep + child));
+  if (!IsFolder(folder)) return Text();
+  for (const Text& child : Children(folder)) {
+    const Text path = folder + kSep + child;
+    if (EqualsIgnoringAsciiCase(child, NameOf(program)) && !IsFolder(path)) {
+      return path;
     }
   }
-  if (!found) Raise(kFileNotFound);
+  return Text();
+}
+
+void MemoryPlatform::StartMaximized(const Text& program,
+                                    const Text& arguments) {
+  if (world_.IsFolder(program)) Raise(kPathFileAccessError);
+  if (world_.ProgramFile(program).empty()) Raise(kFileNotFound);
+  if (IsOwnProgram(program)) Raise(kStartsItself);
   world_.started.push_back(program);
   world_.started_arguments.push_back(arguments);
 }
 
+bool MemoryPlatform::IsOwnProgram(const Text& program) {
+  const Text file = world_.ProgramFile(program);
+  return !file.empty() && world_.own_program.count(file) != 0;
+}
+
+void MemoryPlatform::RunCommand() {
+  if (!world_.has_command) Raise(kInvalidArgument);
+  world_.command_ran = true;
+  world_.log_open_at_command = log_open_;
+  throw ProcessEnded{};
+}
+
 void MemoryPlatform::ShowStopBox(const Text& prompt, const Text& caption) {
-  world_.boxes.push_back({prompt, caption.empty() ? Text(u"Shuffler") : caption});
+  world_.boxes.push_back(
+      {prompt, caption.empty() ? Text(u"Shuffler") : caption});
 }
 
 float MemoryPlatform::NextRandom() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,16 @@ class MemoryWorld {
   /// whatever the case of its parts, and a look-up by exact name returns the
   /// entry's own name.
   bool ignore_case = false;
+  /// Names that begin with "." are hidden, as on Linux, except from the
+  /// listings that admit them.
+  bool dot_names_hidden = false;
+  /// The paths of the program's own file: the file it runs from and its
+  /// links. None of them is in the tree unless a test adds it.
+  std::set<Text> own_program = {u"C:\\Game\\Shuffler.exe"};
+  /// Folders that another running copy holds: `ClaimFolder` refuses them.
+  std::set<Text> claimed_elsewhere;
+  /// The run wraps a command, which `RunCommand` hands the process over to.
+  bool has_command = false;
   /// Served by `NextRandom` before the seeded generator takes over.
   std::deque<float> randoms;
 
@@ -63,6 +74,10 @@ class MemoryWorld {
   std::vector<Text> log_lines;  ///< every line written since the last open
   std::vector<Text> started;    ///< programs started, as given
   std::vector<Text> started_arguments;  ///< the arguments of each start
+  std::vector<Text> claims;             ///< folders `ClaimFolder` was asked for
+  /// The wrapped command took the process over; the log was open then.
+  bool command_ran = false;
+  bool log_open_at_command = false;
   int messages_processed = 0;
   bool ended = false;
 
@@ -80,6 +95,10 @@ class MemoryWorld {
   /// letter case; the part that finds none stays as given.
   Text Resolve(const Text& path) const;
   void MoveTree(const Text& from, const Text& to, bool recreate);
+  /// The file `StartMaximized` would start for `program`: itself, or the
+  /// file of its folder whose name differs only in letter case; empty when
+  /// there is none.
+  Text ProgramFile(const Text& program) const;
 
   std::map<Text, Node> nodes_;
   uint64_t next_order_ = 1;
@@ -96,8 +115,10 @@ class MemoryPlatform : public Platform {
   char16_t Separator() const override { return MemoryWorld::kSep; }
   Text ArgumentText() override { return world_.argument_text; }
   Text ProgramFolder() override { return world_.program_folder; }
+  bool ClaimFolder(const Text& folder) override;
   Text ListFirst(const Text& pattern, ListMask mask) override;
   Text ListNext() override;
+  Text FindEntry(const Text& path, ListMask mask) override;
   void MakeFolder(const Text& path) override;
   void RemoveFolder(const Text& path) override;
   void RenameEntry(const Text& old_path, const Text& new_path) override;
@@ -106,6 +127,10 @@ class MemoryPlatform : public Platform {
   void WriteLogLine(const Text& line) override;
   void CloseLog() override { log_open_ = false; }
   void StartMaximized(const Text& program, const Text& arguments) override;
+  bool IsOwnProgram(const Text& program) override;
+  bool HasCommand() const override { return world_.has_command; }
+  /// Ends the run as an exec would.
+  void RunCommand() override;
   /// The world's programs are named as on Windows.
   TextView ProgramExtension() const override { return u".exe"; }
   void ShowStopBox(const Text& prompt, const Text& caption) override;
@@ -120,6 +145,8 @@ class MemoryPlatform : public Platform {
   uint64_t ClockSeed() override { return world_.clock_seed; }
 
  private:
+  /// Starts the listing of `pattern`, read as one exact name when `literal`.
+  Text StartListing(const Text& pattern, ListMask mask, bool literal);
   Text NextListed();
   void RequireFolder(const Text& folder) const;
 

@@ -80,6 +80,10 @@ TEST(PlatformRules, PatternsAndLetterCase) {
   EXPECT_TRUE(HasWildcards(u"*.mp3"));
   EXPECT_TRUE(EqualsIgnoringAsciiCase(u"GTA-VC.EXE", u"gta-vc.exe"));
   EXPECT_FALSE(EqualsIgnoringAsciiCase(u"\u00c9", u"\u00e9"));
+  // Every letter from A to Z folds; the characters around them do not.
+  EXPECT_TRUE(EqualsIgnoringAsciiCase(u"AZaz", u"azAZ"));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(u"@", u"`"));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(u"[", u"{"));
 
   const SplitPath split = SplitAtLastSeparator(u"C:\\Game\\mp3\\*.*", u'\\');
   EXPECT_EQ(split.folder, u"C:\\Game\\mp3");

@@ -24,10 +24,10 @@ class WrappedMover : public FileMover {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-      "ArgumentText", "ProgramFolder",  "ListFirst",    "ListNext",
-      "MakeFolder",   "RemoveFolder",   "RenameEntry",  "CreateFileMover",
-      "MoveFile",     "OpenLog",        "WriteLogLine", "CloseLog",
-      "StartMaximized", "ShowStopBox",  "ClockSeed"};
+      "ArgumentText",   "ProgramFolder", "ListFirst",    "ListNext",
+      "MakeFolder",     "RemoveFolder",  "RenameEntry",  "CreateFileMover",
+      "MoveFile",       "OpenLog",       "WriteLogLine", "CloseLog",
+      "StartMaximized", "RunCommand",    "ShowStopBox",  "ClockSeed"};
   static_assert(std::size(kNames) == static_cast<size_t>(Op::kCount));
   const auto index = static_cast<size_t>(op);
   return index < std::size(kNames) ? kNames[index] : "?";
@@ -51,6 +51,13 @@ Text PlatformWrapper::ListFirst(const Text& pattern, ListMask mask) {
   Text name;
   Call call(Op::kListFirst, pattern);
   Around(call, [&] { call.object = name = target_.ListFirst(pattern, mask); });
+  return name;
+}
+
+Text PlatformWrapper::FindEntry(const Text& path, ListMask mask) {
+  Text name;
+  Call call(Op::kListFirst, path);
+  Around(call, [&] { call.object = name = target_.FindEntry(path, mask); });
   return name;
 }
 
@@ -108,6 +115,11 @@ void PlatformWrapper::StartMaximized(const Text& program,
                                      const Text& arguments) {
   Call call(Op::kStartMaximized, program, arguments);
   Around(call, [&] { target_.StartMaximized(program, arguments); });
+}
+
+void PlatformWrapper::RunCommand() {
+  Call call(Op::kRunCommand);
+  Around(call, [&] { target_.RunCommand(); });
 }
 
 void PlatformWrapper::ShowStopBox(const Text& prompt, const Text& caption) {

@@ -29,6 +29,7 @@ enum class Op {
   kWriteLogLine,
   kCloseLog,
   kStartMaximized,
+  kRunCommand,
   kShowStopBox,
   kClockSeed,
   kCount,  ///< not an operation: the number of kinds
@@ -60,8 +61,16 @@ class PlatformWrapper : public Platform {
   char16_t Separator() const override { return target_.Separator(); }
   Text ArgumentText() override;
   Text ProgramFolder() override;
+  bool ClaimFolder(const Text& folder) override {
+    return target_.ClaimFolder(folder);
+  }
   Text ListFirst(const Text& pattern, ListMask mask) override;
   Text ListNext() override;
+  /// Called a `kListFirst`, which it is where names hold no wildcards.
+  Text FindEntry(const Text& path, ListMask mask) override;
+  Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
+    return target_.FolderNameInAnyCase(folder, name);
+  }
   void MakeFolder(const Text& path) override;
   void RemoveFolder(const Text& path) override;
   void RenameEntry(const Text& old_path, const Text& new_path) override;
@@ -70,6 +79,11 @@ class PlatformWrapper : public Platform {
   void WriteLogLine(const Text& line) override;
   void CloseLog() override;
   void StartMaximized(const Text& program, const Text& arguments) override;
+  bool IsOwnProgram(const Text& program) override {
+    return target_.IsOwnProgram(program);
+  }
+  bool HasCommand() const override { return target_.HasCommand(); }
+  void RunCommand() override;
   TextView ProgramExtension() const override {
     return target_.ProgramExtension();
   }

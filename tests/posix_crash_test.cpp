@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,7 @@ struct Setting {
                 // comes back: a kill between the two may leave them all in
                 // "temp"
   int files;
+  int player_files;  // files of the player's own in "temp" from the start
   int trials;
   int min_trials;
   std::chrono::seconds budget;
@@ -53,15 +55,20 @@ void PrintTo(const Setting& setting, std::ostream* out) {
 }
 
 const Setting kSettings[] = {
-    {"Local", std::nullopt, false, 3000, 60, 12, std::chrono::seconds(10)},
-    {"LocalUnique", std::nullopt, true, 3000, 40, 12, std::chrono::seconds(8)},
-    {"Ntfs", WindowsFileSystem::kNtfs, false, 300, 20, 10,
+    {"Local", std::nullopt, false, 3000, 0, 30, 12, std::chrono::seconds(8)},
+    {"LocalUnique", std::nullopt, true, 3000, 0, 20, 12,
      std::chrono::seconds(8)},
-    {"Exfat", WindowsFileSystem::kExfat, false, 300, 20, 10,
+    // A "temp" of the player's own, holding files: nothing is ever taken
+    // out of it, so a kill may leave one song there for good, never more.
+    {"LocalUniquePlayerTemp", std::nullopt, true, 1500, 3, 6, 6,
      std::chrono::seconds(8)},
-    {"Fat32", WindowsFileSystem::kFat32, false, 60, 12, 8,
+    {"Ntfs", WindowsFileSystem::kNtfs, false, 300, 0, 20, 10,
      std::chrono::seconds(8)},
-    {"Fat32Unique", WindowsFileSystem::kFat32, true, 60, 12, 8,
+    {"Exfat", WindowsFileSystem::kExfat, false, 300, 0, 20, 10,
+     std::chrono::seconds(8)},
+    {"Fat32", WindowsFileSystem::kFat32, false, 60, 0, 12, 8,
+     std::chrono::seconds(8)},
+    {"Fat32Unique", WindowsFileSystem::kFat32, true, 60, 0, 12, 8,
      std::chrono::seconds(8)},
 };
 
@@ -70,6 +77,9 @@ std::string OriginalName(int i) {
 }
 std::string ContentOf(int i) {
   return "content of track " + std::to_string(i) + "\n";
+}
+std::string PlayerFile(int i) {
+  return "Mine " + std::to_string(i) + ".mp3";
 }
 
 // True when `name` is `original`, or digits, a hyphen and `original`.
@@ -87,15 +97,22 @@ bool KeepsItsName(const std::string& name, const std::string& original) {
 
 struct Census {
   int in_music = 0;
-  int in_temp = 0;
+  int in_temp = 0;                  // not counting the player's own files
   std::vector<std::string> faults;  // empty when every file is accounted for
 };
 
 // Finds every file of the music folder and of "temp" and checks that each
-// original file is there exactly once, with its content and its name.
+// original file is there exactly once, with its content and its name, and
+// that the `player_files` first in "temp" are there still, as they were.
 Census TakeCensus(const GameFolder& game,
-                  const std::map<std::string, int>& by_content) {
+                  const std::map<std::string, int>& by_content,
+                  int player_files = 0) {
   Census census;
+  for (int i = 0; i < player_files; ++i) {
+    if (ReadContent(game.Temp() / PlayerFile(i)) != PlayerFile(i)) {
+      census.faults.push_back("the player's " + PlayerFile(i) + " moved");
+    }
+  }
   std::vector<int> seen(by_content.size(), 0);
   auto visit = [&](const fs::path& folder, int& counter) {
     if (!fs::is_directory(folder)) return;
@@ -109,7 +126,12 @@ Census TakeCensus(const GameFolder& game,
         }
         continue;
       }
-      const auto found = by_content.find(ReadContent(entry.path()));
+      const std::string content = ReadContent(entry.path());
+      if (folder == game.Temp() && content == name &&
+          name.starts_with("Mine ")) {
+        continue;  // the player's own, checked above
+      }
+      const auto found = by_content.find(content);
       if (found == by_content.end()) {
         census.faults.push_back("unknown file " + name);
         continue;
@@ -166,28 +188,42 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
   const std::vector<std::string> options =
       setting.unique ? std::vector<std::string>{"/NOLAUNCH", "/UNIQUE"}
                      : std::vector<std::string>{"/NOLAUNCH"};
+  if (!CanKillAtRename()) GTEST_SKIP() << "SKIPPED: no rename tracing here";
   GameFolder game(SHUFFLER_PROGRAM_PATH, Base());
   std::map<std::string, int> by_content;
   for (int i = 0; i < files; ++i) {
     game.Write("mp3/" + OriginalName(i), ContentOf(i));
     by_content[ContentOf(i)] = i;
   }
+  const bool player_temp = setting.player_files > 0;
+  if (player_temp) fs::create_directory(game.Temp());
+  for (int i = 0; i < setting.player_files; ++i) {
+    game.Write("mp3/temp/" + PlayerFile(i), PlayerFile(i));
+  }
 
-  // One whole run first, to learn how long a run takes here.
+  // One whole run first, to learn how many renames a run asks for here.
   const auto started = Clock::now();
-  const ProgramRun whole = game.Run(options);
+  const RenameKill whole =
+      RunKilledAtRename(game.Program(), options, 0, std::chrono::seconds(60));
   const auto run_time = Clock::now() - started;
-  ASSERT_EQ(whole.exit_code, 0);
-  ASSERT_EQ(whole.error_output, "");
-  Census census = TakeCensus(game, by_content);
+  ASSERT_EQ(whole.run.exit_code, 0);
+  // A "temp" of the player's that holds files is never removed: one box.
+  const std::string temp_kept =
+      "Error: An error occurred!\n\nNumber: 75\nDescription: Path/File "
+      "access error\n";
+  ASSERT_EQ(whole.run.error_output, player_temp ? temp_kept : "");
+  ASSERT_GT(whole.renames, 3 * files - 1);
+  Census census = TakeCensus(game, by_content, setting.player_files);
   ASSERT_TRUE(census.faults.empty()) << Describe(census);
   ASSERT_EQ(census.in_music, files);
-  ASSERT_FALSE(fs::exists(game.Temp()));
+  ASSERT_EQ(fs::exists(game.Temp()), player_temp);
 
-  // Kill runs at moments spread from the very start to just past a whole
-  // run's length, visited in an order that covers the whole span early
-  // (37 and the trial count share no factor). Each run starts from what the
-  // killed one before left.
+  // Kill runs as they ask for renames spread from the first to the last of
+  // a whole run's, visited in an order that covers the whole span early (37
+  // and the trial count share no factor). Each run starts from what the
+  // killed one before left, and asks for at least as many renames as the
+  // whole run did: the same files, each renamed and moved out and back,
+  // and what it brings back besides. So every kill lands inside a run.
   int trials = 0, killed = 0, stranded = 0, most_stranded_at_once = 0;
   const auto trials_started = Clock::now();
   for (int trial = 0; trial < planned; ++trial) {
@@ -195,37 +231,45 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
         Clock::now() - trials_started > setting.budget) {
       break;
     }
-    const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
-        run_time * (trial * 37 % planned + 0.5) * 1.1 / planned);
-    StartedProgram run(game.Program(), options);
-    std::this_thread::sleep_for(delay);
-    killed += run.KillNow() ? 1 : 0;
+    const int nth = 1 + (trial * 37 % planned) * (whole.renames - 1) / planned;
+    const RenameKill run = RunKilledAtRename(game.Program(), options, nth,
+                                             std::chrono::seconds(60));
+    EXPECT_TRUE(run.killed) << "rename " << nth << " of " << whole.renames;
+    killed += run.killed ? 1 : 0;
     ++trials;
 
-    census = TakeCensus(game, by_content);
+    census = TakeCensus(game, by_content, setting.player_files);
     ASSERT_TRUE(census.faults.empty())
-        << "after the kill " << delay.count() << " us in:\n"
+        << "after the kill at rename " << nth << ":\n"
         << Describe(census);
     // Without "/UNIQUE" entries are moved out one at a time, and each run
     // first brings back what the run before left: a kill strands one file
-    // at most.
-    if (!setting.unique) {
+    // at most. In the player's own "temp" nothing is brought back, so each
+    // kill may add one there, with "/UNIQUE" too.
+    if (player_temp) {
+      EXPECT_LE(census.in_temp, trials) << "trial " << trial;
+    } else if (!setting.unique) {
       EXPECT_LE(census.in_temp, 1) << "trial " << trial;
     }
     stranded = census.in_temp;
     most_stranded_at_once = std::max(most_stranded_at_once, census.in_temp);
   }
-  EXPECT_GE(killed, trials / 2) << "most kills should land inside a run";
 
   // A run that is let finish brings back what the last kill left in
   // "temp" and leaves every file in the music folder.
   const ProgramRun last = game.Run(options);
   EXPECT_EQ(last.exit_code, 0);
-  EXPECT_EQ(last.error_output, "");
-  census = TakeCensus(game, by_content);
+  EXPECT_EQ(last.error_output, player_temp ? temp_kept : "");
+  census = TakeCensus(game, by_content, setting.player_files);
   ASSERT_TRUE(census.faults.empty()) << Describe(census);
-  EXPECT_EQ(census.in_music, files);
-  EXPECT_FALSE(fs::exists(game.Temp()));
+  const int left_in_player_temp = census.in_temp;
+  if (player_temp) {
+    EXPECT_LE(census.in_temp, trials);
+    EXPECT_EQ(census.in_music + census.in_temp, files);
+  } else {
+    EXPECT_EQ(census.in_music, files);
+  }
+  EXPECT_EQ(fs::exists(game.Temp()), player_temp);
   // Every file the last run saw carries a number as wide as the count now.
   const size_t digits = std::to_string(files).size();
   for (const fs::directory_entry& entry :
@@ -239,11 +283,11 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
     const std::vector<std::string> after = testing::FolderOrder(game.Music());
     std::vector<long> numbers;
     for (const std::string& name : after) {
-      numbers.push_back(testing::NumberPrefix(name));
+      if (name != "temp") numbers.push_back(testing::NumberPrefix(name));
     }
     std::sort(numbers.begin(), numbers.end());
-    ASSERT_EQ(numbers.size(), static_cast<size_t>(files));
-    for (int i = 0; i < files; ++i) {
+    ASSERT_EQ(numbers.size(), static_cast<size_t>(census.in_music));
+    for (int i = 0; i < census.in_music; ++i) {
       EXPECT_EQ(numbers[static_cast<size_t>(i)], i + 1);
     }
     // FAT32 lists a folder in the order its entries were made, so there
@@ -276,8 +320,11 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
           std::chrono::duration_cast<milliseconds>(run_time).count()) +
       " ms; " + std::to_string(stranded) +
       " file(s) in temp after the last kill (at most " +
-      std::to_string(most_stranded_at_once) +
-      "), all brought back by the next run, none lost";
+      std::to_string(most_stranded_at_once) + "), " +
+      (player_temp ? std::to_string(left_in_player_temp) +
+                         " left in the player's own temp after one more run"
+                   : std::string("all brought back by the next run")) +
+      ", none lost";
   RecordProperty("crash_trials", trials);
   RecordProperty("crash_kills", killed);
   RecordProperty("stranded_in_temp", stranded);
@@ -289,6 +336,234 @@ INSTANTIATE_TEST_SUITE_P(FileSystems, PosixCrash,
                          [](const ::testing::TestParamInfo<Setting>& where) {
                            return std::string(where.param.name);
                          });
+
+// ---- Generated starting folders, killed at every rename.
+
+enum class PlayerTemp { kNone, kEmpty, kFiles, kFolders, kMarkedLeftovers };
+
+// A music folder made from `seed`: songs with and without number prefixes,
+// an album sub-folder holding a song, a "temp" of one kind, a bare name that
+// becomes a dot-name, and names holding "?" and "*". Every file's content is
+// unique: it is the file's path at the start, so the census can tell where each
+// one began.
+struct Generated {
+  std::vector<std::string> songs;   // in "mp3", to be shuffled
+  std::vector<std::string> kept;    // below "mp3", never to move
+  std::vector<std::string> albums;  // sub-folders of "mp3" and their song
+  PlayerTemp temp = PlayerTemp::kNone;
+};
+
+Generated Generate(unsigned seed) {
+  std::mt19937 random(seed);
+  Generated folder;
+  folder.temp = static_cast<PlayerTemp>(seed % 5);
+  const int count = 3 + static_cast<int>(random() % 5);
+  for (int i = 0; i < count; ++i) {
+    const std::string id = std::to_string(seed) + "_" + std::to_string(i);
+    switch (random() % 4) {
+      case 0:
+        folder.songs.push_back("Song " + id + ".mp3");
+        break;
+      case 1:
+        folder.songs.push_back("0" + id.substr(0, 1) + "-Song " + id + ".mp3");
+        break;
+      case 2:
+        folder.songs.push_back("Live - " + id + ".ogg");
+        break;
+      default:
+        folder.songs.push_back("1 - Spaced " + id + ".mp3");
+        break;
+    }
+  }
+  folder.songs.push_back("Album " + std::to_string(seed));
+  folder.albums.push_back(folder.songs.back());
+  folder.kept.push_back("MP3Report.txt");
+  folder.songs.push_back("07-.Intro " + std::to_string(seed) + ".mp3");
+  folder.songs.push_back("01-Song1.mp3");
+  folder.songs.push_back("02-Song?.mp3");
+  folder.songs.push_back("Star*.mp3");
+  if (folder.temp == PlayerTemp::kFiles) folder.kept.push_back("temp/Mine.mp3");
+  if (folder.temp == PlayerTemp::kFolders)
+    folder.kept.push_back("temp/Old/Mine.mp3");
+  return folder;
+}
+
+// Builds `folder` in `game`.
+void Build(const GameFolder& game, const Generated& folder) {
+  if (folder.temp != PlayerTemp::kNone) fs::create_directory(game.Temp());
+  if (folder.temp == PlayerTemp::kFolders)
+    fs::create_directory(game.Temp() / "Old");
+  for (const std::string& album : folder.albums) {
+    fs::create_directory(game.Music() / album);
+    game.Write("mp3/" + album + "/inside.mp3", album + "/inside.mp3");
+  }
+  for (const std::string& name : folder.songs) {
+    if (std::find(folder.albums.begin(), folder.albums.end(), name) ==
+        folder.albums.end()) {
+      // A marked "temp" with leftovers holds the first song.
+      const bool left = folder.temp == PlayerTemp::kMarkedLeftovers &&
+                        name == folder.songs.front();
+      game.Write((left ? "mp3/temp/" : "mp3/") + name, name);
+    }
+  }
+  if (folder.temp == PlayerTemp::kMarkedLeftovers) {
+    fs::create_directory(game.Temp() / "Shuffler is moving files");
+  }
+  for (const std::string& kept : folder.kept)
+    game.Write("mp3/" + kept, kept);
+}
+
+// Every file below "mp3" by its content, with where it is now.
+std::map<std::string, std::vector<std::string>> FilesBelow(
+    const GameFolder& game) {
+  std::map<std::string, std::vector<std::string>> found;
+  for (const fs::directory_entry& entry :
+       fs::recursive_directory_iterator(game.Music())) {
+    if (!entry.is_regular_file()) continue;
+    found[ReadContent(entry.path())].push_back(
+        fs::relative(entry.path(), game.Music()).native());
+  }
+  return found;
+}
+
+// What is wrong with the folder: a file lost, doubled or renamed beyond its
+// number, or one of the player's moved. With `settled`, after a whole run,
+// also a song not back in "mp3", beyond the one a kill may leave in a
+// player's own "temp".
+std::vector<std::string> Check(const GameFolder& game, const Generated& folder,
+                               bool settled) {
+  std::vector<std::string> faults;
+  auto found = FilesBelow(game);
+  int away = 0;
+  for (const std::string& kept : folder.kept) {
+    if (found[kept] != std::vector<std::string>{kept})
+      faults.push_back(kept + " moved or lost");
+    found.erase(kept);
+  }
+  for (const std::string& name : folder.songs) {
+    const bool album = std::find(folder.albums.begin(), folder.albums.end(),
+                                 name) != folder.albums.end();
+    const std::string content = album ? name + "/inside.mp3" : name;
+    const std::vector<std::string> where = found[content];
+    found.erase(content);
+    if (where.size() != 1) {
+      faults.push_back(name + " is present " + std::to_string(where.size()) +
+                       " times");
+      continue;
+    }
+    const fs::path path(where[0]);
+    const std::string entry =
+        album ? path.begin()->native() : path.filename().native();
+    const std::string bare = name.substr(name.find_first_of('-') + 1);
+    const bool numbered_bare =
+        entry.size() > bare.size() && entry.ends_with("-" + bare) &&
+        std::all_of(entry.begin(),
+                    entry.end() - static_cast<long>(bare.size()) - 1,
+                    [](char c) { return c >= '0' && c <= '9'; });
+    if (!KeepsItsName(entry, name) && entry != bare && !numbered_bare) {
+      faults.push_back(name + " became " + entry);
+    }
+    if (album && path.parent_path().filename() == "temp")
+      faults.push_back(name + " in temp");
+    if (!album && path.parent_path() != "") ++away;
+  }
+  for (const auto& [content, where] : found) {
+    faults.push_back("unknown file " + where.front());
+  }
+  if (settled && away > (folder.temp == PlayerTemp::kFiles ||
+                                 folder.temp == PlayerTemp::kFolders
+                             ? 1
+                             : 0)) {
+    faults.push_back(std::to_string(away) + " songs not back in mp3");
+  }
+  return faults;
+}
+
+int Lines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
+  if (!CanKillAtRename()) GTEST_SKIP() << "SKIPPED: no rename tracing here";
+  const std::vector<std::vector<std::string>> option_sets = {
+      {"/NOLAUNCH"},
+      {"/NOLAUNCH", "/UNIQUE"},
+      {"/NOLAUNCH", "/DENUM"},
+      {"/NOLAUNCH", "/DENUM", "/UNIQUE"},
+  };
+  int runs = 0, kills = 0;
+  for (unsigned seed = 1; seed <= 5; ++seed) {
+    const Generated folder = Generate(seed);
+    const int entries = static_cast<int>(folder.songs.size());
+    // Each entry gives a renaming box and two moving boxes at most; the
+    // rest is a few boxes for the whole run ("temp", its mark).
+    const int most_lines = 4 * (3 + 3 * entries);
+    for (const std::vector<std::string>& options : option_sets) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " " + options.back());
+      int renames = 0;
+      {
+        GameFolder game(SHUFFLER_PROGRAM_PATH);
+        Build(game, folder);
+        const RenameKill whole = RunKilledAtRename(game.Program(), options, 0,
+                                                   std::chrono::seconds(30));
+        ++runs;
+        ASSERT_EQ(whole.run.exit_code, 0);
+        EXPECT_LE(Lines(whole.run.error_output), most_lines)
+            << whole.run.error_output;
+        const std::vector<std::string> faults = Check(game, folder, true);
+        ASSERT_TRUE(faults.empty()) << faults.front();
+        renames = whole.renames;
+      }
+      // A kill as the program asks for each of its renames, from a fresh
+      // folder, then one more run. An entry whose new name is its own name
+      // is not renamed, so a run may ask for one rename fewer for each
+      // numbered entry: the kills stay below the count less those.
+      int numbered = 0;
+      for (const std::string& song : folder.songs) {
+        const size_t dash = song.find('-');
+        numbered += dash != std::string::npos && dash > 0 &&
+                    song.find_first_not_of("0123456789") == dash;
+      }
+      for (int nth = 1; nth <= renames - numbered; ++nth) {
+        GameFolder game(SHUFFLER_PROGRAM_PATH);
+        Build(game, folder);
+        const RenameKill killed = RunKilledAtRename(
+            game.Program(), options, nth, std::chrono::seconds(30));
+        EXPECT_TRUE(killed.killed) << "rename " << nth;
+        kills += killed.killed ? 1 : 0;
+        std::vector<std::string> faults = Check(game, folder, false);
+        ASSERT_TRUE(faults.empty())
+            << "killed at rename " << nth << ": " << faults.front();
+        const ProgramRun again = game.Run(options);
+        runs += 2;
+        EXPECT_EQ(again.exit_code, 0);
+        EXPECT_LE(Lines(again.error_output), most_lines) << again.error_output;
+        faults = Check(game, folder, true);
+        ASSERT_TRUE(faults.empty())
+            << "after the kill at rename " << nth << ": " << faults.front();
+      }
+    }
+  }
+  // A folder the run cannot change: nothing moves, and one box says so,
+  // with "temp" there (seed 1) or not (seed 5).
+  for (unsigned seed : {5u, 1u}) {
+    GameFolder game(SHUFFLER_PROGRAM_PATH);
+    const Generated folder = Generate(seed);
+    Build(game, folder);
+    if (!SetFolderUnchangeable(game.Music().native(), true)) break;
+    const ProgramRun run = game.Run({"/NOLAUNCH"});
+    ++runs;
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(Lines(run.error_output), 4) << run.error_output;
+    SetFolderUnchangeable(game.Music().native(), false);
+    const std::vector<std::string> faults = Check(game, folder, true);
+    EXPECT_TRUE(faults.empty()) << faults.front();
+    EXPECT_TRUE(fs::exists(game.Music() / folder.songs.back()));
+  }
+  std::printf(
+      "[ crash    ] generated folders: %d runs, %d killed at a rename\n", runs,
+      kills);
+}
 
 }  // namespace
 }  // namespace shuffler::posix_testing

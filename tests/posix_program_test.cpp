@@ -2,8 +2,12 @@
 // and the launch, as a player would start it, also through a symbolic link.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,12 +66,17 @@ class ProgramTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(game_); }
 
-  // Runs Shuffler with `args` (a shell word list); returns its exit status
-  // and keeps what it wrote to standard error.
-  int Run(const std::string& args) {
-    const std::string command = "cd " + Quoted(game_.string()) +
-                                " && ./Shuffler " + args + " 2>" +
-                                Quoted((game_ / "stderr.txt").string());
+  // Runs Shuffler with `args` (a shell word list), through `runner` (shell
+  // words before the program) when given; returns its exit status and
+  // keeps what it wrote to standard error.
+  int Run(const std::string& args, const std::string& runner = "") {
+    return RunLine(runner + " ./Shuffler " + args);
+  }
+
+  // Runs the shell command line `line` in the game's folder, as `Run` does.
+  int RunLine(const std::string& line) {
+    const std::string command = "cd " + Quoted(game_.string()) + " && " + line +
+                                " 2>" + Quoted((game_ / "stderr.txt").string());
     const int status = std::system(command.c_str());
     stderr_ = ReadBytes(game_ / "stderr.txt");
     fs::remove(game_ / "stderr.txt");
@@ -197,6 +206,206 @@ TEST_F(ProgramTest, LaunchOptionsStartExactlyTheNamedProgram) {
   ASSERT_EQ(Run(""), 0);
   EXPECT_TRUE(WaitFor(game_ / "default.txt"));
   EXPECT_EQ(MusicContents().size(), 1u);
+
+  // Under a game's name, by any link, Shuffler never starts itself: it
+  // says so once and starts nothing. Each run is bounded: it runs in a
+  // process namespace of its own, whose every process ends a moment after
+  // Shuffler does.
+  const std::string kSelfBox =
+      "Shuffler: An error occurred!\n\nError Number: 1000\nDescription: "
+      "Shuffler does not start itself: give the game another name and start "
+      "it with /LAUNCH\n";
+  const auto run_bounded = [&](const std::string& args) {
+    return Run(args,
+               "timeout -s KILL 20 unshare -fp --kill-child sh -c "
+               "'\"$0\" \"$@\"; sleep 0.5'");
+  };
+  fs::remove(game_ / "gta3.exe");
+  for (const std::string link : {"hard", "symbolic", "upper case"}) {
+    SCOPED_TRACE(link);
+    const fs::path self =
+        game_ / (link == "upper case" ? "GTA3.EXE" : "gta3.exe");
+    if (link == "hard") fs::create_hard_link(game_ / "Shuffler", self);
+    if (link != "hard") fs::create_symlink("Shuffler", self);
+    ASSERT_EQ(run_bounded(""), 0);
+    EXPECT_EQ(stderr_, kSelfBox);
+    ASSERT_EQ(run_bounded("/LAUNCH gta3.exe"), 0);
+    EXPECT_EQ(stderr_, kSelfBox);
+    fs::remove(self);
+  }
+  // Beside the game in the other letter case, the game found is started.
+  fs::create_hard_link(game_ / "Shuffler", game_ / "GTA3.EXE");
+  AddStandIn("gta3.exe", "beside.txt");
+  ASSERT_EQ(run_bounded(""), 0);
+  EXPECT_EQ(stderr_, "");
+  EXPECT_TRUE(WaitFor(game_ / "beside.txt"));
+}
+
+// One run at a time works on a game folder: copies started together leave
+// it as one run would, with no box, and the lock ends with its run.
+TEST_F(ProgramTest, CopiesStartedTogetherLeaveTheFolderAsOneRunWould) {
+  constexpr int kSongs = 3000;
+  for (int i = 0; i < kSongs; ++i)
+    WriteBytes(game_ / "mp3" / ("Song " + std::to_string(i)),
+               std::to_string(i));
+  // The game records each start, and runs on for a while.
+  WriteBytes(game_ / "gta3.exe",
+             "#!/bin/sh\necho started >> \"$(dirname \"$0\")/starts.txt\"\n"
+             "sleep 2\n");
+  fs::permissions(game_ / "gta3.exe", fs::perms::owner_all);
+
+  // A folder that another run holds is left alone at once.
+  const int held = open(game_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(Run("/DEBUG"), 0);
+  close(held);
+  EXPECT_EQ(stderr_, "");
+  EXPECT_FALSE(fs::exists(game_ / "Shuffler.log"));
+  EXPECT_TRUE(fs::exists(game_ / "mp3" / "Song 0"));
+  EXPECT_FALSE(fs::exists(game_ / "starts.txt"));
+
+  // Three copies at once, twice: the second time while the game the first
+  // started still runs, which must not hold the folder.
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    const std::string command =
+        "cd " + Quoted(game_.string()) +
+        " && { ./Shuffler 2>>e1.txt & ./Shuffler 2>>e2.txt & "
+        "./Shuffler 2>>e3.txt & wait; }";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (const char* errors : {"e1.txt", "e2.txt", "e3.txt"}) {
+      EXPECT_EQ(ReadBytes(game_ / errors), "") << errors;
+    }
+    const auto after = MusicContents();
+    EXPECT_EQ(after.size(), static_cast<size_t>(kSongs));
+    const std::regex renamed("[0-9]{4}-Song [0-9]+");
+    for (const auto& [content, name] : after) {
+      EXPECT_TRUE(std::regex_match(name, renamed)) << name;
+      EXPECT_EQ(name.substr(name.find('-') + 6), content) << name;
+    }
+    EXPECT_FALSE(fs::exists(game_ / "mp3" / "temp"));
+    // Each round starts the game; copies that find the folder held start
+    // nothing.
+    long starts = 0;
+    for (int i = 0; i < 200 && starts < round; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      const std::string lines = ReadBytes(game_ / "starts.txt");
+      starts = std::count(lines.begin(), lines.end(), '\n');
+    }
+    EXPECT_GE(starts, round);
+  }
+}
+
+// As a launcher's wrapper, "Shuffler [options] -- command...": the shuffle,
+// then the command in Shuffler's own process, with its arguments and exit
+// status. The outer shell execs Shuffler, so one pid runs through all three.
+TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
+  WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
+  WriteBytes(game_ / "mp3" / "Other.mp3", "other");
+  AddStandIn("gta3.exe", "default.txt");
+  const std::string report =
+      "{ echo $$; printf '[%s]' \"$@\"; echo; ls mp3; } > seen.txt; exit 7";
+  const auto wrap = [&](const std::string& options, const std::string& tail) {
+    return RunLine("sh -c " +
+                   Quoted("echo $$ > pid.txt; exec ./Shuffler " + options +
+                          " -- /bin/sh -c " + Quoted(report) + " sh " + tail));
+  };
+  const auto seen = [&] { return ReadBytes(game_ / "seen.txt"); };
+  struct Row {
+    std::string options, tail;
+    bool log, denum;
+  };
+  // Options after "--" are the command's: "/DENUM" and "/DEBUG" there
+  // change nothing and are handed on.
+  for (const Row& row : {Row{"/DEBUG", "arg 'two words'", true, false},
+                         Row{"", "/DENUM /DEBUG /NOLAUNCH", false, false},
+                         Row{"/denum", "", false, true}}) {
+    SCOPED_TRACE(row.options + " -- " + row.tail);
+    fs::remove(game_ / "Shuffler.log");
+    const int status = wrap(row.options, row.tail);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_EQ(stderr_, "");
+    const std::string pid = ReadBytes(game_ / "pid.txt");
+    ASSERT_FALSE(pid.empty());
+    EXPECT_EQ(seen().rfind(pid, 0), 0u) << seen();
+    const std::string expected_args =
+        row.tail == "arg 'two words'" ? "[arg][two words]"
+        : row.tail.empty()            ? "[]"
+                                      : "[/DENUM][/DEBUG][/NOLAUNCH]";
+    EXPECT_NE(seen().find("\n" + expected_args + "\n"), std::string::npos);
+    // The command saw the music already shuffled.
+    const auto after = MusicContents();
+    EXPECT_EQ(seen().find("temp"), std::string::npos);
+    EXPECT_NE(seen().find(after.at("song")), std::string::npos);
+    EXPECT_EQ(after.at("song") == "Song.mp3", row.denum);
+    EXPECT_EQ(fs::exists(game_ / "Shuffler.log"), row.log);
+    if (row.log) {
+      EXPECT_EQ(ReadBytes(game_ / "Shuffler.log").rfind("Renamed \"", 0), 0u);
+    }
+  }
+
+  // Without a music folder the command still starts, found through PATH.
+  fs::rename(game_ / "mp3", game_ / "music");
+  EXPECT_EQ(Run("-- sh -c 'exit 5'"), 5 << 8);
+  EXPECT_EQ(stderr_, "");
+  fs::rename(game_ / "music", game_ / "mp3");
+
+  // The command gets no file that Shuffler held: its open files are the
+  // ones it would have had without Shuffler.
+  ASSERT_EQ(std::system(("cd " + Quoted(game_.string()) +
+                         " && /bin/sh -c 'ls /proc/$$/fd' > fds-alone.txt")
+                            .c_str()),
+            0);
+  ASSERT_EQ(Run("/DEBUG -- /bin/sh -c 'ls /proc/$$/fd' > fds.txt"), 0);
+  EXPECT_EQ(ReadBytes(game_ / "fds.txt"), ReadBytes(game_ / "fds-alone.txt"));
+
+  // A command that cannot start: one box, and a shell's status. A "--help"
+  // after "--" is the command's name, not a question.
+  WriteBytes(game_ / "not-a-program", "data");
+  struct Unstartable {
+    std::string command, box;
+    int code;
+  };
+  const std::string not_found = "53\nDescription: File not found\n";
+  const std::string refused = "70\nDescription: Permission denied\n";
+  for (const Unstartable& row : {Unstartable{"./missing-game", not_found, 127},
+                                 Unstartable{"missing-game", not_found, 127},
+                                 Unstartable{"./not-a-program", refused, 126},
+                                 Unstartable{"./mp3", refused, 126},
+                                 Unstartable{"--help", not_found, 127}}) {
+    SCOPED_TRACE(row.command);
+    const int status = Run("/DEBUG -- " + row.command + " x");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), row.code);
+    EXPECT_EQ(stderr_,
+              "Shuffler: An error occurred!\n\nError Number: " + row.box);
+  }
+  // No game was started by any of these runs.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(game_ / "default.txt"));
+}
+
+// Asked for help or the version, Shuffler answers and ends: no file is
+// touched, nothing is started.
+TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingAnything) {
+  WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
+  for (const std::string args :
+       {"--help", "-h", "/DEBUG --version", "/NOLAUNCH -h -- x"}) {
+    SCOPED_TRACE(args);
+    ASSERT_EQ(Run(args + " > out.txt"), 0);
+    EXPECT_EQ(stderr_, "");
+    const std::string out = ReadBytes(game_ / "out.txt");
+    EXPECT_EQ(out.rfind(args.find("version") != std::string::npos
+                            ? "Shuffler " SHUFFLER_VERSION "\n"
+                            : "Usage: Shuffler [options] [-- command",
+                        0),
+              0u)
+        << out;
+  }
+  EXPECT_TRUE(fs::exists(game_ / "mp3" / "07-Song.mp3"));
+  EXPECT_FALSE(fs::exists(game_ / "Shuffler.log"));
 }
 
 // Started through a symbolic link, Shuffler shuffles the music next to the

@@ -212,6 +212,19 @@ TEST(Shuffle, UniqueDenumberingCollisionStrandsNothing) {
   EXPECT_EQ(run.fake.CallsOf(Op::kMoveFile), 4);
   EXPECT_EQ(run.fake.CallsOf(Op::kRenameEntry), 2);
   EXPECT_FALSE(run.fake.Exists(kTemp));
+
+  // Where "?" and "*" are characters of a name, the look in "temp" is for
+  // that very name: "Song?.mp3" is not taken by "Song1.mp3", whichever
+  // comes first.
+  for (uint64_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    MusicRun wild({u"01-Song1.mp3", u"02-Song?.mp3", u"03-*.mp3"},
+                  u"/UNIQUE /DENUM", seed);
+    wild.Go();
+    EXPECT_TRUE(wild.fake.boxes.empty());
+    EXPECT_EQ(Sorted(Listing(wild.fake)),
+              (std::vector<std::string>{"*.mp3", "Song1.mp3", "Song?.mp3"}));
+  }
 }
 
 TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
@@ -409,6 +422,31 @@ TEST(Shuffle, WhatAStoppedRunLeftInItsMarkedTempComesBackBeforeTheCount) {
     EXPECT_EQ(run.fake.log_lines,
               std::vector<Text>{u"Renamed \"" + Music(u"07-Song.mp3") +
                                 u"\" to \"" + Music(u"1-Song.mp3") + u"\""});
+  }
+}
+
+TEST(Shuffle, ANameThatBecameHiddenComesBackFromTheMarkedTemp) {
+  // "/DENUM" turns "07-.Intro.mp3" into ".Intro.mp3", a name Linux
+  // listings hide. A run stopped while it is in "temp" leaves it there;
+  // the next run brings it back, and nothing is left behind.
+  for (bool unique : {false, true}) {
+    SCOPED_TRACE(unique ? "/UNIQUE" : "");
+    struct Stopped {};
+    const Text parked = kTemp + u"\\.Intro.mp3";
+    MusicRun run({u"07-.Intro.mp3", u"a.mp3"},
+                 unique ? u"/DENUM /UNIQUE" : u"/DENUM");
+    run.fake.dot_names_hidden = true;
+    run.fake.before_call = [&](Op op, int) {
+      if (op == Op::kMoveFile && run.fake.Exists(parked)) throw Stopped{};
+    };
+    frmOne stopped(run.fake);
+    EXPECT_THROW(stopped.RunStartup(), Stopped);
+    run.fake.before_call = nullptr;
+    ASSERT_TRUE(run.fake.Exists(parked));
+    run.Go();
+    EXPECT_TRUE(run.fake.boxes.empty());
+    EXPECT_TRUE(run.fake.Exists(Music(u".Intro.mp3")));
+    EXPECT_FALSE(run.fake.Exists(kTemp));
   }
 }
 

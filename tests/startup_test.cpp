@@ -101,6 +101,21 @@ TEST(Startup, TypicalRunCountsListsShufflesLaunchesAndEnds) {
       fake.ContentsBelow(u"C:\\Game\\mp3"),
       (std::vector<std::string>{"07-Other.mp3", "MP3Report.txt", "Song.mp3"}));
   EXPECT_FALSE(fake.Exists(u"C:\\Game\\mp3\\temp"));
+
+  // While another copy works on the game's folder, a run ends at once:
+  // no box, no change, nothing started.
+  FakePlatform held;
+  held.AddFile(u"C:\\Game\\gta3.exe");
+  held.AddMusic({u"Song.mp3", u"07-Other.mp3"});
+  held.claimed_elsewhere.insert(u"C:\\Game");
+  frmOne second(held);
+  ASSERT_TRUE(RunToEnd(second));
+  EXPECT_EQ(held.claims, std::vector<Text>{u"C:\\Game"});
+  EXPECT_EQ(held.calls, std::vector<Op>{Op::kProgramFolder});
+  EXPECT_TRUE(held.boxes.empty());
+  EXPECT_TRUE(held.started.empty());
+  EXPECT_EQ(held.Names(Text(FakePlatform::kMusic)),
+            (std::vector<Text>{u"Song.mp3", u"07-Other.mp3"}));
 }
 
 TEST(Startup, AFailureIsShownAndTheRunGoesOn) {
@@ -151,29 +166,61 @@ TEST(Startup, NegativeNumbersKeepTheirSignAndSeedingFailuresAreReported) {
 }
 
 TEST(Startup, AMusicFolderThatMayNotBeChangedIsSaidOnceAndTheGameStarts) {
-  for (bool debug : {false, true}) {
+  // A folder where only "temp" may not be made, and a read-only medium that
+  // refuses every change, with whatever "temp" it holds: none, the
+  // player's empty one, the player's holding a file, or a marked one that a
+  // stopped run left a file in (whose move back is refused, and said).
+  enum Temp { kNone, kEmpty, kPlayers, kMarked };
+  for (int row = 0; row < 10; ++row) {
+    const bool debug = row % 2 == 1;
+    const bool read_only = row >= 2;
+    const Temp temp = read_only ? static_cast<Temp>((row - 2) / 2) : kNone;
+    SCOPED_TRACE("row " + std::to_string(row));
     FakePlatform fake;
     fake.AddFile(u"C:\\Game\\gta3.exe");
     fake.AddMusic({u"01-a.mp3", u"b.mp3", u"c.mp3"});
+    const Text temp_folder = u"C:\\Game\\mp3\\temp";
+    if (temp != kNone) fake.AddFolder(temp_folder);
+    if (temp == kPlayers) fake.AddFile(temp_folder + u"\\mine.mp3", "mine");
+    if (temp == kMarked) {
+      fake.AddFolder(temp_folder + u"\\Shuffler is moving files");
+      fake.AddFile(temp_folder + u"\\05-left.mp3", "left");
+    }
     fake.argument_text = debug ? u"/DEBUG" : u"";
     fake.FailCall(Op::kMakeFolder, 1, kPermissionDenied);
+    if (read_only) {
+      for (Op op : {Op::kMakeFolder, Op::kRemoveFolder, Op::kRenameEntry,
+                    Op::kMoveFile, Op::kOpenLog}) {
+        fake.FailFrom(op, 1, kPermissionDenied);
+      }
+    }
     frmOne form(fake);
     ASSERT_TRUE(RunToEnd(form));
-    ASSERT_EQ(fake.boxes.size(), 1u);
-    EXPECT_EQ(fake.boxes[0].prompt,
-              u"An error occurred!\r\n\r\nNumber: 70\r\n"
-              u"Description: Permission denied");
-    EXPECT_EQ(fake.boxes[0].caption, u"Error");
-    // The entries are left as they are: not one rename or move.
-    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 0);
-    EXPECT_EQ(fake.CallsOf(Op::kMoveFile), 0);
-    EXPECT_EQ(fake.Names(Text(FakePlatform::kMusic)),
-              (std::vector<Text>{u"01-a.mp3", u"b.mp3", u"c.mp3"}));
+    const size_t recovery_boxes = temp == kMarked ? 1 : 0;
+    // A read-only log cannot be opened, nor its failure written: the
+    // startup box says so, in the place of the shuffle's.
+    const bool log_open = debug && !read_only;
+    ASSERT_EQ(fake.boxes.size(), 1u + recovery_boxes);
+    EXPECT_EQ(fake.boxes.back().prompt,
+              debug && read_only
+                  ? Text(u"An error occurred!\r\n\r\nError Number: 52\r\n"
+                         u"Description: Bad file name or number")
+                  : Text(u"An error occurred!\r\n\r\nNumber: 70\r\n"
+                         u"Description: Permission denied"));
+    EXPECT_EQ(fake.boxes[0].caption,
+              debug && read_only && temp != kMarked ? u"Shuffler" : u"Error");
+    // The entries are left as they are: not one rename or move done, and
+    // at most the first tried.
+    EXPECT_LE(fake.CallsOf(Op::kRenameEntry), temp == kNone ? 0 : 1);
+    EXPECT_EQ(fake.CallsOf(Op::kMoveFile), temp == kMarked ? 1 : 0);
+    std::vector<Text> names = {u"01-a.mp3", u"b.mp3", u"c.mp3"};
+    if (temp != kNone) names.push_back(u"temp");
+    EXPECT_EQ(fake.Names(Text(FakePlatform::kMusic)), names);
     EXPECT_EQ(fake.log_lines,
-              debug ? std::vector<Text>{u"*** An error occurred! 70, "
-                                        u"Permission denied"}
-                    : std::vector<Text>{});
-    EXPECT_EQ(fake.CallsOf(Op::kCloseLog), debug ? 1 : 0);
+              log_open ? std::vector<Text>{u"*** An error occurred! 70, "
+                                           u"Permission denied"}
+                       : std::vector<Text>{});
+    EXPECT_EQ(fake.CallsOf(Op::kCloseLog), log_open ? 1 : 0);
     EXPECT_EQ(fake.CallsOf(Op::kRemoveFolder), 0);
     EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\GTA3.EXE"});
   }

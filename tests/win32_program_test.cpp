@@ -2,10 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/names.h"
@@ -117,9 +119,10 @@ class Win32ProgramTest : public ::testing::Test {
     WriteBytes(mp3_ + u"\\" + kReportName, "report");
   }
 
-  // Runs Shuffler.exe with `arguments` and waits for it to end.
-  void RunShuffler(const Text& arguments) {
-    const Text program = game_ + u"\\Shuffler.exe";
+  // Runs Shuffler.exe, or Shuffler under the name `as`, with `arguments`
+  // and waits for it to end.
+  void RunShuffler(const Text& arguments, const Text& as = u"Shuffler.exe") {
+    const Text program = game_ + u"\\" + as;
     const RunResult result = win32_testing::RunAndWait(
         program, u"\"" + program + u"\" " + arguments, kRunLimitMs);
     ASSERT_TRUE(result.finished) << "Shuffler.exe did not end";
@@ -260,6 +263,61 @@ TEST_F(Win32ProgramTest, ShufflesFilesWhosePathsExceedTheClassicLimit) {
   ASSERT_TRUE(win32_testing::WaitForFile(started, kStartLimitMs));
   EXPECT_THAT(ReadBytes(started).value_or(""),
               ::testing::HasSubstr("\\my game.exe\"\r\nfolder="));
+}
+
+// A store launcher starts only the game's own file: Shuffler takes the
+// game's name, the game another, and "/LAUNCH" names it. Shuffler never
+// starts itself: without "/LAUNCH" it is the only game there and starts
+// nothing. (Were it to start itself, the chain would end with the folder.)
+TEST_F(Win32ProgramTest, UnderTheGamesNameItStartsTheGameNamedButNeverItself) {
+  MakeGameFolder(temp_.path() + u"\\Game");
+  CopyFileTo(game_ + u"\\gta3.exe", game_ + u"\\gta3-game.exe");
+  win32_testing::RemoveTree(game_ + u"\\gta3.exe");
+  CopyFileTo(game_ + u"\\Shuffler.exe", game_ + u"\\gta3.exe");
+  const std::string game = EncodeWindows1252(game_);
+
+  RunShuffler(u"/LAUNCH gta3-game.exe", u"gta3.exe");
+  ExpectStarted(game_ + u"\\started.txt", "\"" + game + "\\gta3-game.exe\"",
+                game, game + "\\gta3-game.exe");
+  const auto numbered = [](const Text& bare, const Text& name) {
+    return name.size() == bare.size() + 2 && name[1] == u'-';
+  };
+  CheckShuffled(numbered);
+
+  win32_testing::RemoveTree(game_ + u"\\started.txt");
+  RunShuffler(u"/DEBUG", u"gta3.exe");
+  CheckShuffled(numbered);
+  EXPECT_FALSE(win32_testing::WaitForFile(game_ + u"\\started.txt", 1500));
+  EXPECT_EQ(Lines(ReadBytes(game_ + u"\\Shuffler.log").value_or("")).size(),
+            Music().size());
+}
+
+// Two copies started together: one works on the folder, the other ends at
+// once, so the folder is left as one run leaves it and the log holds one
+// run's renames and no failure.
+TEST_F(Win32ProgramTest, TwoCopiesStartedTogetherLeaveTheFolderAsOneRunWould) {
+  MakeGameFolder(temp_.path() + u"\\Game");
+  constexpr int kSongs = 300;
+  for (int i = 0; i < kSongs; ++i) {
+    WriteBytes(mp3_ + u"\\Song " + Widen(std::to_string(i)) + u".mp3",
+               "song " + std::to_string(i));
+  }
+  std::thread other([this] { RunShuffler(u"/DEBUG /NOLAUNCH"); });
+  RunShuffler(u"/DEBUG /NOLAUNCH");
+  other.join();
+
+  const std::vector<Text> entries = EntriesOf(mp3_);
+  EXPECT_EQ(entries.size(), Music().size() + 2 + kSongs);
+  std::vector<std::string> contents;
+  for (const Text& name : entries)
+    contents.push_back(ReadBytes(mp3_ + u"\\" + name).value_or("?"));
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(std::adjacent_find(contents.begin(), contents.end()),
+            contents.end());
+  EXPECT_FALSE(Exists(mp3_ + u"\\temp"));
+  const std::string log = ReadBytes(game_ + u"\\Shuffler.log").value_or("");
+  EXPECT_EQ(Lines(log).size(), Music().size() + kSongs);
+  EXPECT_EQ(log.find("***"), std::string::npos);
 }
 
 }  // namespace

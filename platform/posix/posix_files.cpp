@@ -8,12 +8,14 @@
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <utility>
 
@@ -68,7 +70,57 @@ int RenameAfterLooking(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+#ifdef __linux__
+// The type of the mount that holds the device `device`, as
+// /proc/self/mountinfo gives it ("ext4", "fuse.fusefat"); empty when it is
+// not found.
+std::string MountTypeOf(dev_t device) {
+  FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
+  if (mounts == nullptr) return std::string();
+  const std::string wanted =
+      std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  std::string type;
+  char* line = nullptr;
+  size_t capacity = 0;
+  while (type.empty() && getline(&line, &capacity, mounts) > 0) {
+    // "id parent major:minor root point options [tags] - type source ..."
+    const std::string_view text = line;
+    size_t field = text.find(' ');
+    if (field == std::string_view::npos) continue;
+    field = text.find(' ', field + 1);
+    if (field == std::string_view::npos) continue;
+    const size_t end = text.find(' ', field + 1);
+    if (text.substr(field + 1, end - field - 1) != wanted) continue;
+    const size_t dash = text.find(" - ");
+    if (dash == std::string_view::npos) continue;
+    const std::string_view rest = text.substr(dash + 3);
+    type = std::string(rest.substr(0, rest.find(' ')));
+  }
+  std::free(line);
+  std::fclose(mounts);
+  return type;
+}
+#endif
+
 }  // namespace
+
+bool LosesRenamedFolderContents(const std::string& folder) {
+#ifdef __linux__
+  constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
+  struct statfs file_system;
+  if (statfs(folder.c_str(), &file_system) != 0 ||
+      file_system.f_type != kFuseMagic) {
+    return false;
+  }
+  struct stat status;
+  if (stat(folder.c_str(), &status) != 0) return false;
+  const std::string type = MountTypeOf(status.st_dev);
+  return type == "fuse.fusefat" || type == "fusefat";
+#else
+  (void)folder;
+  return false;
+#endif
+}
 
 int32_t FailureNumberFor(int error, PathRole role) {
   switch (error) {
@@ -83,6 +135,7 @@ int32_t FailureNumberFor(int error, PathRole role) {
                                        : kPathFileAccessError;
     case EACCES:
     case EPERM:
+    case EROFS:  // a read-only medium: no right to change anything on it
       return kPermissionDenied;
     case EINVAL:
     case ENOEXEC:

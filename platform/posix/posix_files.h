@@ -33,6 +33,11 @@ std::string PathBytes(const Text& text);
 /// every rename and move.
 void AssignPathBytes(TextView text, std::string& bytes);
 
+/// True when `folder` is on a file system known to lose the contents of a
+/// folder that is renamed in it: fusefat, which keeps the renamed folder
+/// but empties it. Told by the FUSE file-system type and the mount's type.
+bool LosesRenamedFolderContents(const std::string& folder);
+
 /// Renames entries without ever replacing one, and keeps what it learns
 /// about each target folder's file system on the way.
 class NoReplaceRenamer {

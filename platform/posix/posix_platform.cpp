@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -172,8 +173,8 @@ class FolderReader {
         return false;
       }
       const std::string_view bytes = entry->d_name;
-      if (IsHidden(bytes)) continue;
-      if (mask == ListMask::kNormalFiles && !IsNonFolder(*entry)) continue;
+      if (IsHidden(bytes) && !AdmitsDotNames(mask)) continue;
+      if (!AdmitsFolders(mask) && !IsNonFolder(*entry)) continue;
       if (attributes_.Any() && !IsDotOrDotDot(bytes) &&
           attributes_.HiddenOrSystem(entry->d_name)) {
         continue;
@@ -314,8 +315,18 @@ class PosixPlatform : public Platform {
  public:
   PosixPlatform(int argc, char** argv) {
     if (argc > 0 && argv != nullptr && argv[0] != nullptr) argv0_ = argv[0];
+    // Options are read only before a lone "--": what follows is a command,
+    // kept byte for byte, whose paths may hold "/debug" or "/launch".
     for (int i = 1; i < argc; ++i) {
       const std::string_view argument = argv[i];
+      if (has_command_) {
+        command_.emplace_back(argument);
+        continue;
+      }
+      if (argument == "--") {
+        has_command_ = true;
+        continue;
+      }
       if (i > 1) arguments_ += u' ';
       const bool quoted = argument.empty() ||
                           argument.find_first_of(" \t") != std::string::npos;
@@ -325,7 +336,10 @@ class PosixPlatform : public Platform {
     }
   }
 
-  ~PosixPlatform() override { CloseLogQuietly(); }
+  ~PosixPlatform() override {
+    CloseLogQuietly();
+    if (claim_fd_ >= 0) close(claim_fd_);
+  }
 
   char16_t Separator() const override { return u'/'; }
 
@@ -336,6 +350,27 @@ class PosixPlatform : public Platform {
     const size_t cut = program.rfind('/');
     program.resize(cut == std::string::npos ? 0 : cut);
     return DecodeUtf8(program);
+  }
+
+  // The claim is a lock on the folder itself. It belongs to the open folder,
+  // which is kept until the process ends and is closed in every program
+  // started, so the lock ends with this process however it ends.
+  bool ClaimFolder(const Text& folder) override {
+    if (claim_fd_ >= 0) return true;
+    const int fd =
+        open(PathBytes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;
+    int result;
+    do {
+      result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+      claim_fd_ = fd;
+      return true;
+    }
+    const int error = errno;
+    close(fd);
+    return error != EWOULDBLOCK;
   }
 
   Text ListFirst(const Text& pattern, ListMask mask) override {
@@ -353,6 +388,14 @@ class PosixPlatform : public Platform {
     list_name_ = place.name;
     list_mask_ = mask;
     return ListNext();
+  }
+
+  // "*" and "?" are characters of a name like any other here.
+  Text FindEntry(const Text& path, ListMask mask) override {
+    EndListing();
+    const Place place = PlaceOf(path);
+    if (place.name.empty()) return Text();
+    return LookUp(PathBytes(path), place, mask);
   }
 
   Text ListNext() override {
@@ -407,8 +450,35 @@ class PosixPlatform : public Platform {
       }
       return;
     }
+    // A folder keeps its name where renaming it would lose what it holds.
+    if (LosesRenamedFolders(from) && IsFolder(from)) {
+      Raise(kPathFileAccessError);
+    }
     const int error = renamer_->Rename(from, to);
     if (error != 0) RaiseRenameError(error, from);
+  }
+
+  Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
+    try {
+      const std::string exact = PathBytes(folder + u'/' + name);
+      if (Exists(exact)) return name;
+      FolderReader reader;
+      if (!reader.Open(PathBytes(folder))) return name;
+      Text entry, found;
+      int folders = 0;
+      while (reader.Next(ListMask::kWithFolders, entry)) {
+        if (!EqualsIgnoringAsciiCase(entry, name)) continue;
+        struct stat status;
+        if (stat(PathBytes(folder + u'/' + entry).c_str(), &status) == 0 &&
+            S_ISDIR(status.st_mode)) {
+          found = entry;
+          ++folders;
+        }
+      }
+      return folders == 1 ? found : name;
+    } catch (const Failure&) {
+      return name;
+    }
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
@@ -441,19 +511,10 @@ class PosixPlatform : public Platform {
 
   void StartMaximized(const Text& program, const Text& arguments) override {
     ++*changes_;
-    std::string path = PathBytes(program);
     struct stat status;
-    if (stat(path.c_str(), &status) != 0) {
-      if (errno != ENOENT) RaiseError(errno, PathRole::kExisting, path);
-      const Place place = PlaceOf(program);
-      const Text name = FindIgnoringCase(place);
-      if (name.empty()) Raise(kFileNotFound);
-      path = PathBytes(place.prefix + name);
-      if (stat(path.c_str(), &status) != 0) {
-        RaiseError(errno, PathRole::kExisting, path);
-      }
-    }
+    const std::string path = ProgramFile(program, status);
     if (S_ISDIR(status.st_mode)) Raise(kPathFileAccessError);
+    if (IsSelf(status)) Raise(kStartsItself);
 
     std::vector<std::string> words = {path};
     for (const Text& argument : SplitArguments(arguments)) {
@@ -484,7 +545,37 @@ class PosixPlatform : public Platform {
     if (error != 0) RaiseError(error, PathRole::kExisting, path);
   }
 
+  bool IsOwnProgram(const Text& program) override {
+    struct stat status;
+    try {
+      ProgramFile(program, status);
+    } catch (const Failure&) {
+      return false;
+    }
+    return IsSelf(status);
+  }
+
   TextView ProgramExtension() const override { return TextView(); }
+
+  bool HasCommand() const override { return has_command_; }
+
+  // The command is found as a shell finds it, through PATH unless it holds
+  // a "/", and starts in the folder Shuffler was started in. Every other
+  // file Shuffler opens is closed on exec.
+  void RunCommand() override {
+    CloseLogQuietly();
+    std::fflush(nullptr);
+    std::vector<char*> argv;
+    for (std::string& word : command_)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (!command_.empty()) execvp(argv[0], argv.data());
+    // Only a command that cannot start comes back here.
+    const int error = command_.empty() ? ENOENT : errno;
+    exit_status_ = error == ENOENT ? 127 : 126;
+    RaiseError(error, PathRole::kExisting,
+               command_.empty() ? std::string() : command_[0]);
+  }
 
   void ShowStopBox(const Text& prompt, const Text& caption) override {
     Text message = caption.empty() ? Text(u"Shuffler") : caption;
@@ -506,7 +597,7 @@ class PosixPlatform : public Platform {
     CloseLogQuietly();
     std::fflush(stdout);
     std::fflush(stderr);
-    _exit(0);
+    _exit(exit_status_);
   }
 
  protected:
@@ -593,13 +684,53 @@ class PosixPlatform : public Platform {
     return paths;
   }
 
+  // True when the folder of `path` is on a file system that loses the
+  // contents of a renamed folder; learnt once per folder.
+  bool LosesRenamedFolders(const std::string& path) {
+    const size_t cut = path.rfind('/');
+    const std::string_view folder =
+        cut == std::string::npos ? std::string_view(".")
+        : cut == 0               ? std::string_view("/")
+                                 : std::string_view(path).substr(0, cut);
+    if (folder != checked_folder_) {
+      checked_folder_.assign(folder);
+      loses_folders_ = posix::LosesRenamedFolderContents(checked_folder_);
+    }
+    return loses_folders_;
+  }
+
+  // The file `StartMaximized` starts for `program`, with its `status`
+  // (links followed): `program` itself, or where it is missing the file of
+  // its folder whose name differs only in letter case.
+  static std::string ProgramFile(const Text& program, struct stat& status) {
+    std::string path = PathBytes(program);
+    if (stat(path.c_str(), &status) == 0) return path;
+    if (errno != ENOENT) RaiseError(errno, PathRole::kExisting, path);
+    const Place place = PlaceOf(program);
+    const Text name = FindIgnoringCase(place);
+    if (name.empty()) Raise(kFileNotFound);
+    path = PathBytes(place.prefix + name);
+    if (stat(path.c_str(), &status) != 0) {
+      RaiseError(errno, PathRole::kExisting, path);
+    }
+    return path;
+  }
+
+  // True when `status` is that of the file this process runs: the same
+  // file, whatever name or link it was reached by.
+  static bool IsSelf(const struct stat& status) {
+    struct stat self;
+    return stat("/proc/self/exe", &self) == 0 && status.st_dev == self.st_dev &&
+           status.st_ino == self.st_ino;
+  }
+
   // The exact-name lookup of `path` (whose parts are `place`).
   Text LookUp(const std::string& path, const Place& place, ListMask mask) {
-    if (IsHidden(place.name)) return Text();
+    if (IsHidden(place.name) && !AdmitsDotNames(mask)) return Text();
     struct stat status;
     if (lstat(path.c_str(), &status) == 0) {
       const bool admitted =
-          (mask == ListMask::kWithFolders || !S_ISDIR(status.st_mode)) &&
+          (AdmitsFolders(mask) || !S_ISDIR(status.st_mode)) &&
           !HasHiddenOrSystemAttribute(place.folder, PathBytes(place.name));
       return admitted ? NameOnDisk(path, place) : Text();
     }
@@ -629,9 +760,15 @@ class PosixPlatform : public Platform {
 
   std::string argv0_;
   Text arguments_;
+  bool has_command_ = false;
+  std::vector<std::string> command_;  // the words after "--", as given
+  int exit_status_ = 0;
 
   // The byte paths of the current rename; kept to reuse their storage.
   std::string rename_from_, rename_to_;
+  // The last folder renamed in, and whether it loses renamed folders.
+  std::string checked_folder_;
+  bool loses_folders_ = false;
   // Counts every change made through the platform and its movers.
   ChangeCount changes_ = std::make_shared<uint64_t>(0);
   Renamer renamer_ = std::make_shared<posix::NoReplaceRenamer>();
@@ -643,6 +780,8 @@ class PosixPlatform : public Platform {
 
   int log_fd_ = -1;
   std::string log_line_;  // the line being written
+
+  int claim_fd_ = -1;  // the folder this run claimed, locked
 };
 
 }  // namespace

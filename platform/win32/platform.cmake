@@ -1,6 +1,6 @@
 # Windows implementation of the platform interface, and what makes Shuffler
 # a proper Windows program: no console, a Unicode entry point, no DLLs of its
-# own, an application manifest and a version resource.
+# own, an application manifest, an icon and a version resource.
 enable_language(RC)
 
 add_library(shuffler_system STATIC
@@ -31,6 +31,9 @@ list(JOIN shuffler_version_parts "." SHUFFLER_VERSION_QUAD)
 set(SHUFFLER_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/shuffler.manifest)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/shuffler.manifest.in
                ${SHUFFLER_MANIFEST} @ONLY)
+# The icon is drawn by scripts/make_icon.py; the file is committed, so that
+# a release does not depend on running it.
+set(SHUFFLER_ICON ${CMAKE_CURRENT_LIST_DIR}/shuffler.ico)
 set(SHUFFLER_RESOURCES ${CMAKE_CURRENT_BINARY_DIR}/shuffler.rc)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/shuffler.rc.in ${SHUFFLER_RESOURCES}
                @ONLY)
@@ -40,7 +43,7 @@ function(shuffler_configure_program target)
     ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/win_main.cpp
     ${SHUFFLER_RESOURCES})
   set_source_files_properties(${SHUFFLER_RESOURCES}
-    PROPERTIES OBJECT_DEPENDS ${SHUFFLER_MANIFEST})
+    PROPERTIES OBJECT_DEPENDS "${SHUFFLER_MANIFEST};${SHUFFLER_ICON}")
   # The Windows entry point replaces the portable main().
   target_compile_definitions(${target} PRIVATE SHUFFLER_PLATFORM_ENTRY
     UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX ${shuffler_windows_version})

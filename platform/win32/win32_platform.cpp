@@ -48,6 +48,76 @@ TextView NameOf(TextView path) {
   return cut == TextView::npos ? path : path.substr(cut + 1);
 }
 
+// What tells one file or folder from every other: its volume and its index
+// there, the same whatever name, letter case or link reaches it.
+struct FileIdentity {
+  DWORD volume = 0;
+  DWORD index_high = 0;
+  DWORD index_low = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the entry at the system path `path`, links followed;
+// false when it cannot be opened.
+bool IdentityOf(const std::wstring& path, FileIdentity& identity) {
+  const HANDLE handle = CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool known = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
+              information.nFileIndexLow};
+  return true;
+}
+
+// The full path of the program's own file.
+std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
+                                            static_cast<DWORD>(path.size()));
+    if (length == 0) RaiseLastError(Text());
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    // Truncated: try again with room to spare.
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring Hex(uint64_t value) {
+  std::wstring text;
+  do {
+    text.insert(text.begin(), L"0123456789ABCDEF"[value % 16]);
+    value /= 16;
+  } while (value != 0);
+  return text;
+}
+
+// The name of the mutex that claims `folder` for one run, in the session's
+// own namespace. It is made from the folder's identity, so that every path
+// to the folder (another letter case, its short form, a link) names the
+// same mutex; from its path, upper-cased and hashed, when the folder
+// cannot be opened.
+std::wstring ClaimName(const Text& folder) {
+  FileIdentity identity;
+  if (IdentityOf(SystemPath(folder), identity)) {
+    return L"Local\\Shuffler-" + Hex(identity.volume) + L"-" +
+           Hex((static_cast<uint64_t>(identity.index_high) << 32) |
+               identity.index_low);
+  }
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (char16_t c : folder) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    hash = (hash ^ c) * 0x100000001b3ULL;
+  }
+  return L"Local\\Shuffler-path-" + Hex(hash);
+}
+
 // One directory listing at a time, as the interface asks.
 class Listing {
  public:
@@ -93,7 +163,7 @@ class Listing {
       return false;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      return mask_ == ListMask::kWithFolders;
+      return AdmitsFolders(mask_);
     }
     return true;
   }
@@ -228,21 +298,26 @@ class Win32Platform final : public Platform {
   }
 
   Text ProgramFolder() override {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-      const DWORD length = GetModuleFileNameW(nullptr, path.data(),
-                                              static_cast<DWORD>(path.size()));
-      if (length == 0) RaiseLastError(Text());
-      if (length < path.size()) {
-        path.resize(length);
-        break;
-      }
-      // Truncated: try again with room to spare.
-      path.resize(path.size() * 2);
-    }
+    std::wstring path = ModulePath();
     const size_t cut = path.rfind(L'\\');
     if (cut != std::wstring::npos) path.resize(cut);
     return FromWide(path);
+  }
+
+  // The claim is a named mutex that this process keeps open: it is gone
+  // when the last handle closes, which the end of the process does however
+  // it ends. Programs started do not inherit it.
+  bool ClaimFolder(const Text& folder) override {
+    if (claim_ != nullptr || folder.empty()) return true;
+    const HANDLE mutex =
+        CreateMutexW(nullptr, FALSE, ClaimName(folder).c_str());
+    if (mutex == nullptr) return true;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+      CloseHandle(mutex);
+      return false;
+    }
+    claim_ = mutex;
+    return true;
   }
 
   Text ListFirst(const Text& pattern, ListMask mask) override {
@@ -281,8 +356,19 @@ class Win32Platform final : public Platform {
   void CloseLog() override { log_.Close(); }
 
   void StartMaximized(const Text& program, const Text& arguments) override {
+    if (IsOwnProgram(program)) Raise(kStartsItself);
     win32::StartProgram(win32::ProgramStartOf(program, arguments),
                         win32::SystemProgramStarter());
+  }
+
+  bool IsOwnProgram(const Text& program) override {
+    FileIdentity own, other;
+    try {
+      return IdentityOf(ModulePath(), own) &&
+             IdentityOf(SystemPath(program), other) && own == other;
+    } catch (const Failure&) {
+      return false;
+    }
   }
 
   TextView ProgramExtension() const override { return u".exe"; }
@@ -322,6 +408,7 @@ class Win32Platform final : public Platform {
  private:
   Listing listing_;
   Log log_;
+  HANDLE claim_ = nullptr;  // the mutex of the folder this run claimed
 };
 
 }  // namespace

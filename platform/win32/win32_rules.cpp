@@ -167,6 +167,7 @@ int32_t FailureNumberFor(unsigned long error, Operation operation) {
       return operation == Operation::kMakeFolder ? kPathFileAccessError
                                                  : kFileAlreadyExists;
     case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:  // a locked card or a read-only medium
       return kPermissionDenied;
     case ERROR_BAD_EXE_FORMAT:
     case ERROR_BAD_FORMAT:

@@ -30,7 +30,8 @@ import sys
 import tempfile
 
 # The scenarios: a name, the arguments, and the game folder's entries
-# (relative paths; a trailing "/" makes a folder). Each file holds its own
+# (relative paths; a trailing "/" makes a folder), and where it is not the
+# program's own, the name the program is given in the game folder. Each file holds its own
 # bare name, so that two files that may swap names hold the same bytes.
 SCENARIOS = [
     ("plain shuffle, ten entries", ["/NOLAUNCH"], [
@@ -64,12 +65,12 @@ SCENARIOS = [
     ("/LAUNCH missing.exe", ["/LAUNCH", "missing.exe"], [
         "mp3/", "mp3/Song.mp3"]),
     ("no options and no game", [], ["mp3/", "mp3/Song.mp3"]),
+    ("renamed to gta3.exe", [], ["mp3/", "mp3/Song.mp3"], "gta3.exe"),
 ]
 
 RUN_LIMIT_SECONDS = 120
 STOP_BOX_FLAGS = 0x12010  # MB_OK | MB_ICONSTOP | MB_TASKMODAL | MB_SETFOREGROUND
 LOG_NAME = "Shuffler.log"
-PROGRAM_NAMES = ("Shuffler", "Shuffler.exe")
 
 
 def bare_name(name):
@@ -77,7 +78,7 @@ def bare_name(name):
     return match.group(1) if match else name
 
 
-def make_game(folder, entries, program):
+def make_game(folder, entries, program, program_name):
     os.makedirs(folder)
     for entry in entries:
         path = os.path.join(folder, entry.rstrip("/"))
@@ -86,7 +87,7 @@ def make_game(folder, entries, program):
         else:
             with open(path, "w", encoding="utf-8") as file:
                 file.write(bare_name(os.path.basename(path)))
-    shutil.copy2(program, folder)
+    shutil.copy2(program, os.path.join(folder, program_name))
 
 
 def hide_numbers(text):
@@ -95,7 +96,7 @@ def hide_numbers(text):
                   + "-", text, flags=re.M)
 
 
-def folder_state(game):
+def folder_state(game, program_name):
     """Every entry under `game` but the program and the log, normalised."""
     state = []
     for root, folders, files in os.walk(game):
@@ -104,7 +105,7 @@ def folder_state(game):
             state.append((hide_numbers(os.path.normpath(
                 os.path.join(relative, name))), "folder", ""))
         for name in files:
-            if relative == "." and name in PROGRAM_NAMES + (LOG_NAME,):
+            if relative == "." and name in (program_name, LOG_NAME):
                 continue
             with open(os.path.join(root, name), "rb") as file:
                 content = file.read().decode("utf-8", "replace")
@@ -133,8 +134,8 @@ def normalise(text, game_text, separator):
     return hide_numbers(text)
 
 
-def run_linux(program, game, arguments):
-    result = subprocess.run([os.path.join(game, os.path.basename(program))]
+def run_linux(program_name, game, arguments):
+    result = subprocess.run([os.path.join(game, program_name)]
                             + arguments, cwd=os.path.dirname(game),
                             capture_output=True, timeout=RUN_LIMIT_SECONDS)
     boxes = []
@@ -180,10 +181,10 @@ def wine_text(escaped, truncated):
     return units.decode("utf-16-le", "replace")
 
 
-def run_windows(wine_run, prefix, program, game, arguments):
+def run_windows(wine_run, prefix, program_name, game, arguments):
     environment = dict(os.environ, SHUFFLER_WINEDEBUG="+relay")
     result = subprocess.run(
-        [wine_run, prefix, os.path.join(game, os.path.basename(program))]
+        [wine_run, prefix, os.path.join(game, program_name)]
         + arguments, cwd=os.path.dirname(game), env=environment,
         capture_output=True, timeout=RUN_LIMIT_SECONDS)
     game_text = "Z:" + game.replace("/", "\\")
@@ -233,20 +234,25 @@ def main():
     # A short root: Wine's trace cuts strings of about 300 characters.
     root = tempfile.mkdtemp(prefix="par", dir="/tmp")
     try:
-        for number, (name, arguments, entries) in enumerate(SCENARIOS):
+        for number, scenario in enumerate(SCENARIOS):
+            name, arguments, entries = scenario[:3]
+            linux_name, windows_name = (
+                (scenario[3], scenario[3]) if len(scenario) > 3 else
+                (os.path.basename(linux_program),
+                 os.path.basename(windows_program)))
             linux_game = os.path.join(root, "l%d" % number)
             windows_game = os.path.join(root, "w%d" % number)
-            make_game(linux_game, entries, linux_program)
-            make_game(windows_game, entries, windows_program)
+            make_game(linux_game, entries, linux_program, linux_name)
+            make_game(windows_game, entries, windows_program, windows_name)
 
             linux_status, linux_boxes = run_linux(
-                linux_program, linux_game, arguments)
+                linux_name, linux_game, arguments)
             windows_status, windows_boxes, windows_text = run_windows(
-                wine_run, prefix, windows_program, windows_game, arguments)
+                wine_run, prefix, windows_name, windows_game, arguments)
             compared = [
                 ("boxes", linux_boxes, windows_boxes),
-                ("folder", folder_state(linux_game),
-                 folder_state(windows_game)),
+                ("folder", folder_state(linux_game, linux_name),
+                 folder_state(windows_game, windows_name)),
                 ("log", log_lines(linux_game, linux_game, "/"),
                  log_lines(windows_game, windows_text, "\\")),
                 ("exit status", linux_status, windows_status),

@@ -8,17 +8,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <linux/audit.h>
+#include <linux/filter.h>
 #include <linux/fs.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
 #endif
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+
+#include "platform/posix/posix_files.h"
 
 extern char** environ;
 
@@ -186,6 +198,193 @@ bool SetFolderUnchangeable(const std::string& folder, bool unchangeable) {
 
 long LongestNameIn(const std::string& folder) {
   return pathconf(folder.c_str(), _PC_NAME_MAX);
+}
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+namespace {
+
+#ifdef __x86_64__
+constexpr uint32_t kAuditArch = AUDIT_ARCH_X86_64;
+#else
+constexpr uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
+#endif
+#ifndef __NR_rename
+constexpr int kNoSuchCall = -1;
+#define SHUFFLER_NR_RENAME kNoSuchCall
+#else
+#define SHUFFLER_NR_RENAME __NR_rename
+#endif
+
+// The filter hands every rename to the tracer and lets anything else pass.
+constexpr sock_filter kRenameFilter[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K,
+             static_cast<uint32_t>(SHUFFLER_NR_RENAME), 3, 0),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat, 2, 0),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRACE),
+};
+
+// Kills `pid` unless `Done` comes first: bounds a traced run.
+class Watchdog {
+ public:
+  Watchdog(pid_t pid, std::chrono::milliseconds timeout)
+      : thread_([this, pid, timeout] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!done_cv_.wait_for(lock, timeout, [this] { return done_; })) {
+            fired_ = true;
+            kill(pid, SIGKILL);
+          }
+        }) {}
+  ~Watchdog() { Done(); }
+  void Done() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    done_cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_cv_;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+bool CanKillAtRename() {
+  static const bool can = [] {
+    try {
+      return RunKilledAtRename("/bin/true", {}, 0, std::chrono::seconds(10))
+                 .run.exit_code == 0;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }();
+  return can;
+}
+
+RenameKill RunKilledAtRename(const std::string& program,
+                             const std::vector<std::string>& arguments, int nth,
+                             std::chrono::milliseconds timeout) {
+  std::vector<std::string> words{program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  // A sanitizer's leak check at the end would trace the process itself,
+  // which a traced process cannot allow.
+  std::vector<std::string> variables;
+  std::string sanitizer = "ASAN_OPTIONS=detect_leaks=0";
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (std::strncmp(*variable, "ASAN_OPTIONS=", 13) == 0) {
+      sanitizer = std::string(*variable) + ":detect_leaks=0";
+    } else {
+      variables.emplace_back(*variable);
+    }
+  }
+  variables.push_back(sanitizer);
+  std::vector<char*> envp;
+  for (std::string& variable : variables)
+    envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  sock_fprog filter{static_cast<unsigned short>(std::size(kRenameFilter)),
+                    const_cast<sock_filter*>(kRenameFilter)};
+  const int error_fd = NewCaptureFile();
+
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(error_fd);
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    // Only system calls from here on: the parent may have other threads.
+    const int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(null_fd, 1) < 0 ||
+        dup2(error_fd, 2) < 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) ||
+        prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter)) {
+      _exit(126);
+    }
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+
+  RenameKill result;
+  Watchdog watchdog(pid, timeout);
+  int status = 0;
+  bool started = false;
+  for (;;) {
+    if (waitpid(pid, &status, 0) < 0) {
+      if (errno == EINTR) continue;
+      close(error_fd);
+      throw std::runtime_error("waitpid failed");
+    }
+    if (WIFEXITED(status) || WIFSIGNALED(status)) break;
+    if (!WIFSTOPPED(status)) continue;
+    int deliver = 0;
+    if (!started) {
+      // Stopped by its exec: from now on every rename stops it too, and it
+      // dies with the tracer.
+      started = true;
+      ptrace(PTRACE_SETOPTIONS, pid, nullptr,
+             PTRACE_O_TRACESECCOMP | PTRACE_O_EXITKILL);
+    } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8))) {
+      if (++result.renames == nth) {
+        result.killed = true;
+        kill(pid, SIGKILL);
+        continue;
+      }
+    } else if (WSTOPSIG(status) != SIGTRAP) {
+      deliver = WSTOPSIG(status);
+    }
+    ptrace(PTRACE_CONT, pid, nullptr, deliver);
+  }
+  watchdog.Done();
+  Record(status, result.run);
+  result.run.timed_out = watchdog.Fired();
+  if (result.run.exit_code == 126 || result.run.timed_out)
+    result.killed = false;
+  result.run.error_output = ReadAll(error_fd);
+  close(error_fd);
+  return result;
+}
+#else
+bool CanKillAtRename() {
+  return false;
+}
+
+RenameKill RunKilledAtRename(const std::string&,
+                             const std::vector<std::string>&, int,
+                             std::chrono::milliseconds) {
+  throw std::runtime_error("no rename tracing here");
+}
+#endif
+
+std::vector<bool> HiddenThroughOneReader(
+    const std::vector<std::string>& folders, const std::string& name) {
+  posix::WindowsAttributes attributes;
+  std::vector<bool> hidden;
+  for (const std::string& folder : folders) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      hidden.push_back(false);
+      continue;
+    }
+    attributes.Prepare(fd, folder);
+    hidden.push_back(attributes.HiddenOrSystem(name.c_str()));
+    close(fd);
+  }
+  return hidden;
 }
 
 GameFolder::GameFolder(const std::filesystem::path& built,

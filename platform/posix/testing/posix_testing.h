@@ -58,6 +58,26 @@ class StartedProgram {
   ProgramRun run_;
 };
 
+/// A run stopped dead as it asked for one of its renames.
+struct RenameKill {
+  ProgramRun run;
+  int renames = 0;      ///< the renames it asked for, the last one included
+  bool killed = false;  ///< it was killed before its `nth` rename was done
+};
+
+/// True where `RunKilledAtRename` works here (Linux on x86-64 or AArch64,
+/// with ptrace and seccomp filters allowed).
+bool CanKillAtRename();
+
+/// Runs `program` and watches every rename it asks the system for (rename,
+/// renameat, renameat2). As it asks for the `nth` (1-based), before the
+/// system does it, the program is killed with SIGKILL. With `nth` 0, or when
+/// it asks for fewer, it runs to its end and `renames` counts them all. The
+/// kill point follows the program's own work, never the clock.
+RenameKill RunKilledAtRename(const std::string& program,
+                             const std::vector<std::string>& arguments, int nth,
+                             std::chrono::milliseconds timeout);
+
 /// Marks `folder` unchangeable or changeable again: no entry can be made,
 /// renamed or removed in it, whoever asks, for as long as the mark stays.
 /// Uses the folder's mode where permissions bind, and the file system's
@@ -67,6 +87,12 @@ bool SetFolderUnchangeable(const std::string& folder, bool unchangeable);
 
 /// The longest file name the file system holding `folder` accepts, in bytes.
 long LongestNameIn(const std::string& folder);
+
+/// For each of `folders` in turn, whether its entry `name` is hidden or a
+/// system entry, all asked through one `posix::WindowsAttributes`, as a
+/// platform's listings ask; a folder that cannot be opened gives false.
+std::vector<bool> HiddenThroughOneReader(
+    const std::vector<std::string>& folders, const std::string& name);
 
 /// A game folder of its own in `base` (the temporary folder by default),
 /// holding a link to (or copy of) the program `built`, which finds its music

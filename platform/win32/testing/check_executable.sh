@@ -5,7 +5,7 @@
 # headers ask for no newer Windows, and it imports only functions listed in
 # windows7_imports.txt (next to this script), from DLLs that come with
 # Windows (nothing from the compiler's runtime). It must carry the
-# application manifest and the version resource.
+# application manifest, the icon and the version resource.
 set -euo pipefail
 
 objdump=$1
@@ -71,12 +71,20 @@ while read -r dll function; do
 done <<<"$imports"
 echo "imports $count functions, $unknown of them not known in Windows 7 SP1"
 
-# Resource types: 0x10 is the version, 0x18 the manifest.
+# Resource types: 0x10 is the version, 0x18 the manifest, 0x0e the icon
+# that shortcuts show, whose seven sizes are 0x03 entries.
 resources=$(sed -n '/^The .rsrc Resource Directory section:/,$p' <<<"$headers")
 grep -Eq '^[0-9a-f]+[[:space:]]+Entry: ID: 0x0*10,' <<<"$resources" \
   || fail "no version resource"
 grep -Eq '^[0-9a-f]+[[:space:]]+Entry: ID: 0x0*18,' <<<"$resources" \
   || fail "no manifest resource"
+grep -Eq '^[0-9a-f]+[[:space:]]+Entry: ID: 0x0*e,' <<<"$resources" \
+  || fail "no icon resource"
+# Types are entries indented by 3, names (one per image) by 5.
+images=$(awk '/^[0-9a-f]+   Entry:/ { icons = /ID: 0x0*3,/; next }
+              icons && /^[0-9a-f]+     Entry:/ { ++count }
+              END { print count + 0 }' <<<"$resources")
+[[ "$images" == 7 ]] || fail "the icon has $images images, not 7"
 
 # The manifest's settings, and the version's texts (UTF-16 in the binary).
 for setting in 'level="asInvoker"' '<longPathAware[^>]*>true<' \
@@ -95,4 +103,4 @@ if [[ $failures -gt 0 ]]; then
   exit 1
 fi
 echo "$exe: GUI program for Windows 7 SP1 and later, system DLLs only," \
-     "manifest and version present"
+     "manifest, icon and version present"
