@@ -27,6 +27,7 @@
 #include "platform/posix/utf8.h"
 #include "platform/random.h"
 #include "tests/failure_number.h"
+#include "tests/fake_platform.h"
 
 namespace shuffler {
 namespace {
@@ -320,6 +321,10 @@ TEST_F(PosixPlatformTest, LazyListingReturnsEveryNameOnce) {
 // Where the rename tests run: the temporary folder, or a Windows file
 // system mounted through FUSE, whose drivers refuse RENAME_NOREPLACE.
 using FileSystem = std::optional<posix_testing::WindowsFileSystem>;
+using testing::FaultInjection;
+using testing::PlatformWrapper;
+using testing::ProcessEnded;
+using testing::RunToEnd;
 
 class PosixRenameTest : public PosixPlatformTest,
                         public ::testing::WithParamInterface<FileSystem> {
@@ -549,11 +554,87 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   }
 }
 
+// A run on real folders, given its folder and argument text, with its
+// boxes, starts and end recorded instead of shown, made and taken.
+class RealFolderRun : public PlatformWrapper {
+ public:
+  RealFolderRun(Platform& real, Text folder, Text args)
+      : PlatformWrapper(real), folder_(std::move(folder)), args_(args) {}
+  Text ArgumentText() override { return args_; }
+  Text ProgramFolder() override { return folder_; }
+  bool ClaimFolder(const Text&) override { return true; }
+  void StartMaximized(const Text& program, const Text&) override {
+    started.push_back(program);
+  }
+  void ShowStopBox(const Text& prompt, const Text&) override {
+    boxes.push_back(prompt);
+  }
+  [[noreturn]] void EndProcess() override { throw ProcessEnded{}; }
+  std::vector<Text> boxes, started;
+
+ private:
+  const Text folder_, args_;
+};
+
+class PosixSweepSample : public PosixRenameTest {};
+
+// A sample of the fault sweep on real folders, through the same injection:
+// each call of a run fails in turn. Nothing is lost or replaced, the boxes
+// stay few, nothing starts, and one more run brings every song back.
+TEST_P(PosixSweepSample, EveryCallFailingOnRealFoldersLosesNothing) {
+  const std::vector<std::string> songs = {"01-a.mp3", "b.mp3", "2001-c.mp3",
+                                          "Album/d.mp3"};
+  auto contents = [&] {
+    std::multiset<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(Bytes("mp3"))) {
+      if (entry.is_regular_file()) {
+        found.insert(ReadFile(fs::relative(entry.path(), root_).string()));
+      }
+    }
+    return found;
+  };
+  for (const Text args : {u"/NOLAUNCH /DEBUG", u"/NOLAUNCH /UNIQUE /DENUM"}) {
+    int calls = 1;
+    for (int fail_at = 0; fail_at <= calls; ++fail_at) {
+      fs::remove_all(Bytes("mp3"));
+      MakeDir("mp3");
+      MakeDir("mp3/Album");
+      for (const std::string& song : songs)
+        WriteFile("mp3/" + song, song);
+      for (int run = 0; run < 2; ++run) {
+        auto real = MakePlatform();
+        RealFolderRun world(*real, P(""), args);
+        FaultInjection faults(static_cast<Platform&>(world));
+        if (run == 0 && fail_at > 0) {
+          faults.FailOverallCall(fail_at, kPathFileAccessError);
+        }
+        frmOne form(faults);
+        EXPECT_TRUE(RunToEnd(form)) << "failing call " << fail_at;
+        EXPECT_LE(world.boxes.size(), 3 * songs.size() + 3);
+        EXPECT_TRUE(world.started.empty());
+        if (fail_at == 0) calls = faults.OverallCalls();
+        EXPECT_EQ(contents(),
+                  std::multiset<std::string>(songs.begin(), songs.end()))
+            << "failing call " << fail_at;
+      }
+      EXPECT_FALSE(fs::exists(Bytes("mp3/temp"))) << "failing call " << fail_at;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     FileSystems, PosixRenameTest,
     ::testing::Values(FileSystem(), posix_testing::WindowsFileSystem::kNtfs,
                       posix_testing::WindowsFileSystem::kExfat,
                       posix_testing::WindowsFileSystem::kFat32),
+    [](const ::testing::TestParamInfo<FileSystem>& where) {
+      return where.param ? posix_testing::NameOf(*where.param)
+                         : std::string("local");
+    });
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, PosixSweepSample,
+    ::testing::Values(FileSystem(), posix_testing::WindowsFileSystem::kExfat),
     [](const ::testing::TestParamInfo<FileSystem>& where) {
       return where.param ? posix_testing::NameOf(*where.param)
                          : std::string("local");
@@ -633,9 +714,9 @@ TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
       {"\xfe\xff", u"\xDCFE\xDCFF"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(DecodeUtf8(c.bytes), c.text) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(DecodeUtf8(c.bytes), c.text) << ::testing::PrintToString(c.bytes);
     EXPECT_EQ(EncodeUtf8(DecodeUtf8(c.bytes)), c.bytes)
-        << testing::PrintToString(c.bytes);
+        << ::testing::PrintToString(c.bytes);
   }
 
   // Lone surrogates encode too: U+DC80..U+DCFF back into their byte, the
@@ -654,7 +735,7 @@ TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
       std::string bytes(1, static_cast<char>(a));
       if (b >= 0) bytes.push_back(static_cast<char>(b));
       ASSERT_EQ(EncodeUtf8(DecodeUtf8(bytes)), bytes)
-          << testing::PrintToString(bytes);
+          << ::testing::PrintToString(bytes);
     }
   }
   RandomGenerator random;
@@ -670,7 +751,7 @@ TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
       bytes.push_back(pieces[(bits >> (3 + 5 * i)) % sizeof(pieces)]);
     }
     ASSERT_EQ(EncodeUtf8(DecodeUtf8(bytes)), bytes)
-        << testing::PrintToString(bytes);
+        << ::testing::PrintToString(bytes);
   }
 }
 
