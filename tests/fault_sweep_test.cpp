@@ -37,22 +37,9 @@ const Text kLog = kGame + u"\\Shuffler.log";
 const Text kNoText;
 const Text kErrorCaption = u"Error";
 
-// The descriptions of the failures a run here can meet.
+// The description of a failure, as every report gives it.
 Text Description(int32_t number) {
-  static const std::map<int32_t, Text> descriptions = {
-      {kInvalidArgument, u"Invalid procedure call or argument"},
-      {kOverflow, u"Overflow"},
-      {kSubscriptOutOfRange, u"Subscript out of range"},
-      {kBadFileNameOrNumber, u"Bad file name or number"},
-      {kFileNotFound, u"File not found"},
-      {kFileAlreadyExists, u"File already exists"},
-      {kPermissionDenied, u"Permission denied"},
-      {kPathFileAccessError, u"Path/File access error"},
-      {kPathNotFound, u"Path not found"},
-      {kObjectNotSet, u"Object variable or With block variable not set"},
-  };
-  const auto found = descriptions.find(number);
-  return found == descriptions.end() ? u"?" : found->second;
+  return MakeFailure(number).Description;
 }
 
 Text StartupPrompt(int32_t number) {
@@ -73,32 +60,6 @@ std::string Show(const Call& call) {
   }
   return text;
 }
-
-// The fake, with a trace of its calls in front of it.
-class TracingPlatform : public PlatformWrapper {
- public:
-  explicit TracingPlatform(FakePlatform& faked)
-      : PlatformWrapper(static_cast<Platform&>(faked)), fake(faked) {}
-
-  FakePlatform& fake;
-  std::vector<Call> trace;
-
- protected:
-  void Around(Call& call, const std::function<void()>& operation) override {
-    trace.push_back(call);
-    const size_t index = trace.size() - 1;
-    const int injected_before = fake.injected;
-    try {
-      operation();
-      trace[index].object = call.object;
-    } catch (const Failure& failure) {
-      trace[index].failed = true;
-      trace[index].injected = fake.injected != injected_before;
-      trace[index].number = failure.Number;
-      throw;
-    }
-  }
-};
 
 // ---- The check: what the player is shown of each failure.
 //
@@ -578,7 +539,6 @@ struct SweepResult {
 SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                         int32_t number) {
   FakePlatform fake;
-  TracingPlatform traced(fake);
   Populate(fake, variant.stranded, variant.player_temp);
   fake.argument_text = variant.args;
   fake.clock_seed = 20240601;
@@ -593,11 +553,10 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
     label.append(" ").append(std::to_string(k));
   SCOPED_TRACE(label);
 
-  frmOne form(traced);
+  frmOne form(fake);
   const bool ended = RunToEnd(form);
   Record(label, fake);
-  const std::vector<Call>& trace = traced.trace;
-  EXPECT_EQ(trace.size(), fake.calls.size());
+  const std::vector<Call>& trace = fake.trace;
 
   // Nothing lost, nothing replaced, the report file where it was, the
   // player's own files in their "temp".

@@ -33,56 +33,6 @@ const char* OpName(Op op) {
   return index < std::size(kNames) ? kNames[index] : "?";
 }
 
-Text PlatformWrapper::ArgumentText() {
-  Text text;
-  Call call(Op::kArgumentText);
-  Around(call, [&] { text = target_.ArgumentText(); });
-  return text;
-}
-
-Text PlatformWrapper::ProgramFolder() {
-  Text folder;
-  Call call(Op::kProgramFolder);
-  Around(call, [&] { folder = target_.ProgramFolder(); });
-  return folder;
-}
-
-Text PlatformWrapper::ListFirst(const Text& pattern, ListMask mask) {
-  Text name;
-  Call call(Op::kListFirst, pattern);
-  Around(call, [&] { call.object = name = target_.ListFirst(pattern, mask); });
-  return name;
-}
-
-Text PlatformWrapper::FindEntry(const Text& path, ListMask mask) {
-  Text name;
-  Call call(Op::kListFirst, path);
-  Around(call, [&] { call.object = name = target_.FindEntry(path, mask); });
-  return name;
-}
-
-Text PlatformWrapper::ListNext() {
-  Text name;
-  Call call(Op::kListNext);
-  Around(call, [&] { call.object = name = target_.ListNext(); });
-  return name;
-}
-
-void PlatformWrapper::MakeFolder(const Text& path) {
-  Call call(Op::kMakeFolder, path);
-  Around(call, [&] { target_.MakeFolder(path); });
-}
-
-void PlatformWrapper::RemoveFolder(const Text& path) {
-  Call call(Op::kRemoveFolder, path);
-  Around(call, [&] { target_.RemoveFolder(path); });
-}
-
-void PlatformWrapper::RenameEntry(const Text& old_path, const Text& new_path) {
-  Call call(Op::kRenameEntry, old_path, new_path);
-  Around(call, [&] { target_.RenameEntry(old_path, new_path); });
-}
-
 std::unique_ptr<FileMover> PlatformWrapper::CreateFileMover() {
   std::unique_ptr<FileMover> mover;
   Call call(Op::kCreateFileMover);
@@ -94,43 +44,6 @@ std::unique_ptr<FileMover> PlatformWrapper::CreateFileMover() {
         });
   });
   return mover;
-}
-
-void PlatformWrapper::OpenLog(const Text& path) {
-  Call call(Op::kOpenLog, path);
-  Around(call, [&] { target_.OpenLog(path); });
-}
-
-void PlatformWrapper::WriteLogLine(const Text& line) {
-  Call call(Op::kWriteLogLine, line);
-  Around(call, [&] { target_.WriteLogLine(line); });
-}
-
-void PlatformWrapper::CloseLog() {
-  Call call(Op::kCloseLog);
-  Around(call, [&] { target_.CloseLog(); });
-}
-
-void PlatformWrapper::StartMaximized(const Text& program,
-                                     const Text& arguments) {
-  Call call(Op::kStartMaximized, program, arguments);
-  Around(call, [&] { target_.StartMaximized(program, arguments); });
-}
-
-void PlatformWrapper::RunCommand() {
-  Call call(Op::kRunCommand);
-  Around(call, [&] { target_.RunCommand(); });
-}
-
-void PlatformWrapper::ShowStopBox(const Text& prompt, const Text& caption) {
-  Call call(Op::kShowStopBox, prompt, caption);
-  Around(call, [&] { target_.ShowStopBox(prompt, caption); });
-}
-
-// The clock is read to seed the generator: that read is the call.
-void PlatformWrapper::Randomize() {
-  Call call(Op::kClockSeed);
-  Around(call, [&] { target_.Randomize(); });
 }
 
 void FaultInjection::FailCall(Op op, int nth, int32_t number) {
@@ -152,20 +65,31 @@ int FaultInjection::CallsOf(Op op) const {
 void FaultInjection::Around(Call& call,
                             const std::function<void()>& operation) {
   calls.push_back(call.op);
+  trace.push_back(call);
+  const size_t index = trace.size() - 1;
   const int nth = ++call_counts_[static_cast<size_t>(call.op)];
-  if (before_call) before_call(call.op, nth);
-  for (const Injection& injection : injections_) {
-    const bool hit = injection.overall
-                         ? injection.nth == OverallCalls()
-                         : injection.op == call.op &&
-                               (injection.onwards ? nth >= injection.nth
-                                                  : nth == injection.nth);
-    if (hit) {
-      ++injected;
-      Raise(injection.number);
+  const int injected_before = injected;
+  try {
+    if (before_call) before_call(call.op, nth);
+    for (const Injection& injection : injections_) {
+      const bool hit = injection.overall
+                           ? injection.nth == OverallCalls()
+                           : injection.op == call.op &&
+                                 (injection.onwards ? nth >= injection.nth
+                                                    : nth == injection.nth);
+      if (hit) {
+        ++injected;
+        Raise(injection.number);
+      }
     }
+    operation();
+    trace[index].object = call.object;
+  } catch (const Failure& failure) {
+    trace[index].failed = true;
+    trace[index].injected = injected != injected_before;
+    trace[index].number = failure.Number;
+    throw;
   }
-  operation();
 }
 
 }  // namespace shuffler::testing

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -59,36 +60,74 @@ class PlatformWrapper : public Platform {
   PlatformWrapper& operator=(const PlatformWrapper&) = delete;
 
   char16_t Separator() const override { return target_.Separator(); }
-  Text ArgumentText() override;
-  Text ProgramFolder() override;
+  Text ArgumentText() override {
+    return Forward(Op::kArgumentText, {}, {},
+                   [&] { return target_.ArgumentText(); });
+  }
+  Text ProgramFolder() override {
+    return Forward(Op::kProgramFolder, {}, {},
+                   [&] { return target_.ProgramFolder(); });
+  }
   bool ClaimFolder(const Text& folder) override {
     return target_.ClaimFolder(folder);
   }
-  Text ListFirst(const Text& pattern, ListMask mask) override;
-  Text ListNext() override;
+  Text ListFirst(const Text& pattern, ListMask mask) override {
+    return Forward(Op::kListFirst, pattern, {},
+                   [&] { return target_.ListFirst(pattern, mask); });
+  }
+  Text ListNext() override {
+    return Forward(Op::kListNext, {}, {}, [&] { return target_.ListNext(); });
+  }
   /// Called a `kListFirst`, which it is where names hold no wildcards.
-  Text FindEntry(const Text& path, ListMask mask) override;
+  Text FindEntry(const Text& path, ListMask mask) override {
+    return Forward(Op::kListFirst, path, {},
+                   [&] { return target_.FindEntry(path, mask); });
+  }
   Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
     return target_.FolderNameInAnyCase(folder, name);
   }
-  void MakeFolder(const Text& path) override;
-  void RemoveFolder(const Text& path) override;
-  void RenameEntry(const Text& old_path, const Text& new_path) override;
+  void MakeFolder(const Text& path) override {
+    Forward(Op::kMakeFolder, path, {}, [&] { target_.MakeFolder(path); });
+  }
+  void RemoveFolder(const Text& path) override {
+    Forward(Op::kRemoveFolder, path, {}, [&] { target_.RemoveFolder(path); });
+  }
+  void RenameEntry(const Text& old_path, const Text& new_path) override {
+    Forward(Op::kRenameEntry, old_path, new_path,
+            [&] { target_.RenameEntry(old_path, new_path); });
+  }
   std::unique_ptr<FileMover> CreateFileMover() override;
-  void OpenLog(const Text& path) override;
-  void WriteLogLine(const Text& line) override;
-  void CloseLog() override;
-  void StartMaximized(const Text& program, const Text& arguments) override;
+  void OpenLog(const Text& path) override {
+    Forward(Op::kOpenLog, path, {}, [&] { target_.OpenLog(path); });
+  }
+  void WriteLogLine(const Text& line) override {
+    Forward(Op::kWriteLogLine, line, {}, [&] { target_.WriteLogLine(line); });
+  }
+  void CloseLog() override {
+    Forward(Op::kCloseLog, {}, {}, [&] { target_.CloseLog(); });
+  }
+  void StartMaximized(const Text& program, const Text& arguments) override {
+    Forward(Op::kStartMaximized, program, arguments,
+            [&] { target_.StartMaximized(program, arguments); });
+  }
   bool IsOwnProgram(const Text& program) override {
     return target_.IsOwnProgram(program);
   }
   bool HasCommand() const override { return target_.HasCommand(); }
-  void RunCommand() override;
+  void RunCommand() override {
+    Forward(Op::kRunCommand, {}, {}, [&] { target_.RunCommand(); });
+  }
   TextView ProgramExtension() const override {
     return target_.ProgramExtension();
   }
-  void ShowStopBox(const Text& prompt, const Text& caption) override;
-  void Randomize() override;
+  void ShowStopBox(const Text& prompt, const Text& caption) override {
+    Forward(Op::kShowStopBox, prompt, caption,
+            [&] { target_.ShowStopBox(prompt, caption); });
+  }
+  /// The clock is read to seed the generator: that read is the call.
+  void Randomize() override {
+    Forward(Op::kClockSeed, {}, {}, [&] { target_.Randomize(); });
+  }
   float NextRandom() override { return target_.NextRandom(); }
   void ProcessMessages() override { target_.ProcessMessages(); }
   [[noreturn]] void EndProcess() override {
@@ -106,6 +145,22 @@ class PlatformWrapper : public Platform {
   uint64_t ClockSeed() override { return 0; }  // the target seeds itself
 
  private:
+  // Runs `operation` as the call `op` about `subject` and `object`, through
+  // `Around`. A name it gives back is the call's object.
+  template <typename Operation>
+  auto Forward(Op op, Text subject, Text object, Operation operation)
+      -> decltype(operation()) {
+    Call call(op, std::move(subject), std::move(object));
+    using Result = decltype(operation());
+    if constexpr (std::is_void_v<Result>) {
+      Around(call, operation);
+    } else {
+      Result result{};
+      Around(call, [&] { call.object = result = operation(); });
+      return result;
+    }
+  }
+
   Platform& target_;
 };
 
@@ -126,8 +181,9 @@ class FaultInjection : public PlatformWrapper {
   /// injected failure: may change the folders.
   std::function<void(Op op, int nth)> before_call;
 
-  std::vector<Op> calls;  ///< every operation that could fail, in order
-  int injected = 0;       ///< failures injected so far
+  std::vector<Op> calls;    ///< every operation that could fail, in order
+  std::vector<Call> trace;  ///< the same calls, with what each was about
+  int injected = 0;         ///< failures injected so far
   int CallsOf(Op op) const;
   int OverallCalls() const { return static_cast<int>(calls.size()); }
 
