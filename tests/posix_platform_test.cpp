@@ -634,7 +634,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     FileSystems, PosixSweepSample,
-    ::testing::Values(FileSystem(), posix_testing::WindowsFileSystem::kExfat),
+    ::testing::Values(FileSystem(), posix_testing::WindowsFileSystem::kExfat,
+                      posix_testing::WindowsFileSystem::kFat32),
     [](const ::testing::TestParamInfo<FileSystem>& where) {
       return where.param ? posix_testing::NameOf(*where.param)
                          : std::string("local");

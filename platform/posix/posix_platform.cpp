@@ -489,9 +489,16 @@ class PosixPlatform : public Platform {
     ++*changes_;
     const std::string bytes = PathBytes(path);
     CloseLog();
-    log_fd_ =
+    // Emptied through one open and written through another: fusefat keeps
+    // writing a file it emptied through the same open into the cluster it
+    // freed, fails at the next cluster and loses the log on disk.
+    int fd =
         open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (log_fd_ < 0) RaiseError(errno, PathRole::kTarget, bytes);
+    if (fd >= 0 && close(fd) == 0) {
+      fd = open(bytes.c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    if (fd < 0) RaiseError(errno, PathRole::kTarget, bytes);
+    log_fd_ = fd;
   }
 
   // Each line is written as it comes, so that it is in the file before the
