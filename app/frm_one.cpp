@@ -1,7 +1,8 @@
 #include "app/frm_one.h"
 
-#include "app/startup_steps.h"
-#include "app/text.h"
+#include "app/launch.h"
+#include "base/guard.h"
+#include "base/text.h"
 
 namespace shuffler {
 
@@ -14,75 +15,29 @@ bool HasOption(Platform& platform, TextView option) {
 
 }  // namespace
 
-Text frmOne::InAppFolder(std::initializer_list<TextView> parts) const {
-  Text path = AppFolder;
-  for (TextView part : parts) {
-    path += platform_.Separator();
-    path += part;
-  }
-  return path;
+MusicRun frmOne::Music() {
+  return MusicRun{AppFolder, FileCount,      FileIndex,
+                  FileNames, TempFolderName, MusicFolderName,
+                  DebugLog,  DenumMode,      UniqueMode};
 }
 
-Text frmOne::MusicFolder() const {
-  return InAppFolder({MusicFolderName, u""});
+void frmOne::RecoverStrandedFiles() {
+  MusicRun music = Music();
+  shuffler::RecoverStrandedFiles(platform_, music);
+}
+
+void frmOne::ScanMusicFolder(int16_t Collect, Text& FolderList) {
+  MusicRun music = Music();
+  shuffler::ScanMusicFolder(platform_, music, Collect, FolderList);
+}
+
+void frmOne::ShuffleMusicFolder() {
+  MusicRun music = Music();
+  shuffler::ShuffleMusicFolder(platform_, music);
 }
 
 void frmOne::RunStartup() {
-  LaunchTarget target;
-  GuardedSteps steps;
-  steps.Do(kResetFileNames, [&] { FileNames.Resize(1); })
-      .Do(kFindAppFolder, [&] { AppFolder = platform_.ProgramFolder(); })
-      // One run at a time works on a game folder: a copy started while
-      // another works there ends at once, without a box, a change or a start.
-      // Nothing before this step changes anything.
-      .If(
-          kClaimAppFolder, [&] { return platform_.ClaimFolder(AppFolder); },
-          kTestCommand, kEndProcess);
-  AddLaunchTargetSteps(steps, platform_, *this, target);
-  // A failing option test sets its flag: the run resumes inside the branch
-  // taken when the test holds.
-  steps
-      .If(
-          kTestDebug, [&] { return HasOption(platform_, u"/DEBUG"); },
-          kSetDebug, kTestDenum)
-      .Do(kSetDebug, [&] { DebugLog = true; })
-      .If(
-          kTestDenum, [&] { return HasOption(platform_, u"/DENUM"); },
-          kSetDenum, kTestUnique)
-      .Do(kSetDenum, [&] { DenumMode = true; })
-      .If(
-          kTestUnique, [&] { return HasOption(platform_, u"/UNIQUE"); },
-          kSetUnique, kResetFileCount)
-      .Do(kSetUnique, [&] { UniqueMode = true; })
-      .Do(kResetFileCount, [&] { FileCount = 0; })
-      .Do(kSeedRandom, [&] { platform_.Randomize(); })
-      // Before the count, so that what comes back is counted and shuffled.
-      .Do(kRecoverStranded,
-          [&] {
-            MusicFolderName =
-                platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
-            RecoverStrandedFiles();
-          })
-      .Do(kCountPass,
-          [&] {
-            Text folders = MusicFolder();
-            ScanMusicFolder(0, folders);
-          })
-      .If(
-          kHasEntries, [&] { return FileCount != 0; }, kSizeFileNames, kLaunch)
-      .Do(kSizeFileNames, [&] { FileNames.Resize(FileCount); })
-      .Do(kResetFileIndex, [&] { FileIndex = 0; })
-      .Do(kCollectPass,
-          [&] {
-            Text folders = MusicFolder();
-            ScanMusicFolder(1, folders);
-          })
-      .Do(kShuffle, [&] { ShuffleMusicFolder(); });
-  AddLaunchStep(steps, platform_, *this, target);
-  steps.Do(
-      kEndProcess, [&] { platform_.EndProcess(); }, GuardedSteps::kEnd);
-
-  steps.Run(kResetFileNames, [&](const Failure& failure) {
+  Guard g([this](const Failure& failure) {
     try {
       platform_.ShowStopBox(u"An error occurred!\r\n\r\nError Number: " +
                                 DecimalText(failure.Number) +
@@ -94,6 +49,57 @@ void frmOne::RunStartup() {
       // would skip the launch and the orderly end.
     }
   });
+  LaunchTarget target;
+
+  g.Do([&] { FileNames.Resize(1); });
+  g.Do([&] { AppFolder = platform_.ProgramFolder(); });
+  // One run at a time works on a game folder: a copy started while another
+  // works there changes nothing and starts no game. Nothing before this
+  // changes anything. A copy that wraps a command still hands over to it:
+  // the launcher waits for its game.
+  if (!g.Test([&] { return platform_.ClaimFolder(AppFolder); })) {
+    if (platform_.HasCommand()) g.Do([&] { platform_.RunCommand(); });
+    g.Do([&] { platform_.EndProcess(); });
+    return;  // not reached
+  }
+  // A wrapped command is the program to run: no game is looked for, and
+  // "/LAUNCH" and "/NOLAUNCH" do not apply.
+  if (!g.Test([&] { return platform_.HasCommand(); })) {
+    ChooseLaunchTarget(g, platform_, AppFolder, target);
+  }
+  // A failing option test sets its flag: the run goes on inside the branch
+  // taken when the test holds.
+  if (g.Test([&] { return HasOption(platform_, u"/DEBUG"); })) {
+    g.Do([&] { DebugLog = true; });
+  }
+  if (g.Test([&] { return HasOption(platform_, u"/DENUM"); })) {
+    g.Do([&] { DenumMode = true; });
+  }
+  if (g.Test([&] { return HasOption(platform_, u"/UNIQUE"); })) {
+    g.Do([&] { UniqueMode = true; });
+  }
+  g.Do([&] { FileCount = 0; });
+  g.Do([&] { platform_.Randomize(); });
+  // Before the count, so that what comes back is counted and shuffled.
+  g.Do([&] {
+    MusicFolderName = platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
+    RecoverStrandedFiles();
+  });
+  g.Do([&] {
+    Text folders = MusicFolderOf(platform_, Music());
+    ScanMusicFolder(0, folders);
+  });
+  if (g.Test([&] { return FileCount != 0; })) {
+    g.Do([&] { FileNames.Resize(FileCount); });
+    g.Do([&] { FileIndex = 0; });
+    g.Do([&] {
+      Text folders = MusicFolderOf(platform_, Music());
+      ScanMusicFolder(1, folders);
+    });
+    g.Do([&] { ShuffleMusicFolder(); });
+  }
+  g.Do([&] { Launch(platform_, AppFolder, target); });
+  g.Do([&] { platform_.EndProcess(); });
 }
 
 }  // namespace shuffler

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "app/run_types.h"
+#include "base/checked.h"
+#include "music/music_folder.h"
 #include "platform/platform.h"
 
 namespace shuffler {
@@ -38,36 +39,15 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   /// Each step is guarded: a failure is shown in a box and the run goes on.
   void RunStartup();
 
-  /// Brings back into the music folder the files that a stopped run left
-  /// in the "temp" folder it had marked as its own; a file whose name is
-  /// taken stays there and is reported. A "temp" folder without the mark
-  /// is left alone. Sets `TempFolderName`.
+  // The music folder's routines (music/music_folder.h), given this run's
+  // state.
   void RecoverStrandedFiles();
-
-  /// Lists the entries of every folder in `FolderList` (folders that end in
-  /// the separator, each followed by a NUL). `Collect` 0 counts them into
-  /// `FileCount`; any other value stores them in `FileNames` from slot
-  /// `FileIndex` on. Consumes `FolderList`. Has no failure handler: the
-  /// first failure ends the scan and reaches the caller.
   void ScanMusicFolder(int16_t Collect, Text& FolderList);
-
-  /// Visits every listed entry once in random order: renames it to a new
-  /// number prefix and its bare name (or only the bare name in de-number
-  /// mode) and moves it out into the "temp" folder and straight back.
-  /// With `UniqueMode`, the k-th entry gets the number k, and every renamed
-  /// entry is moved out before the first comes back, in the same order.
-  /// When "temp" cannot be made for want of the right to, says so once and
-  /// leaves the entries as they are.
-  /// Needs `FileCount` >= 1 and `FileNames` holding that many slots.
   void ShuffleMusicFolder();
 
-  /// The music folder: `AppFolder`, the separator, `MusicFolderName`, the
-  /// separator.
-  Text MusicFolder() const;
-
  private:
-  /// `AppFolder` followed by each part with a separator before it.
-  Text InAppFolder(std::initializer_list<TextView> parts) const;
+  /// The fields the music folder's routines read and write.
+  MusicRun Music();
 
   Platform& platform_;
 };

@@ -1,8 +1,8 @@
 // Choosing the program to start when the shuffle is done, and starting it.
 #include <vector>
 
-#include "app/startup_steps.h"
-#include "app/text.h"
+#include "app/launch.h"
+#include "base/text.h"
 #include "platform/names.h"
 
 namespace shuffler {
@@ -23,135 +23,115 @@ constexpr TextView kSecondGameName = u"GTA-VC.EXE";
 
 namespace {
 
-// What the launch-target steps look at. Steps capture a copy of it; it only
-// refers to things that outlive the steps.
-struct Context {
-  Platform& platform;
-  const frmOne& form;
-  LaunchTarget& target;
+// The seven characters of "/LAUNCH" are followed by one separator, which is
+// skipped whatever it is: the name starts right after it, or one character
+// later when it is quoted. The search for the end of the name starts one
+// character after a quoted name's first.
+constexpr int64_t kNameOffset = kLaunchOption.size() + 1;
+constexpr int64_t kQuotedNameOffset = kNameOffset + 1;
+constexpr int64_t kNameEndSearchOffset = kQuotedNameOffset + 1;
 
-  // The argument text is read afresh at every step that looks at it.
-  Text Args() const { return platform.ArgumentText(); }
-  int64_t ArgsLength() const { return static_cast<int64_t>(Args().size()); }
-  // The seven characters of "/LAUNCH" are followed by one separator, which
-  // is skipped whatever it is. The search for the end of the name starts
-  // one character further still.
-  int64_t NameSearchStart() const { return target.LaunchPos + 10; }
-  // The name the game file `file` next to the program is listed by, when
-  // that is a file other than the program itself; empty otherwise. Games
-  // are looked for as normal files only. Where letter case tells names
-  // apart, the program renamed to the game's name may stand beside the game
-  // in the other case, so that spelling is looked for as well.
-  Text FindGame(TextView file, TextView other_case) const {
-    for (TextView name : {file, other_case}) {
-      const Text pattern = form.AppFolder + platform.Separator() + Text(name);
-      const Text found = platform.ListFirst(pattern, ListMask::kNormalFiles);
-      if (found.empty()) return Text();
-      if (!platform.IsOwnProgram(form.AppFolder + platform.Separator() +
-                                 found)) {
-        return found;
-      }
-      target.OwnFile = found;
-    }
-    return Text();
-  }
+// Looking for the games next to the program.
+class GameSearch {
+ public:
+  GameSearch(Platform& platform, const Text& app_folder, LaunchTarget& target)
+      : platform_(platform), app_folder_(app_folder), target_(target) {}
+
   // Whether a game file is there; it is kept in `FoundGame`.
-  bool HasGame(TextView file, TextView other_case) const {
-    target.FoundGame = FindGame(file, other_case);
-    return !target.FoundGame.empty();
+  bool HasGame(TextView file, TextView other_case) {
+    target_.FoundGame = FindGame(file, other_case);
+    return !target_.FoundGame.empty();
   }
+
   // The game to start: `name`, the game's name in capitals, as where names
   // ignore letter case it is the file the look found. Where they do not,
   // `name` may be the program itself beside the game; the name the look
   // found is started then.
   Text GameToStart(TextView name) const {
     const bool other_file =
-        !target.FoundGame.empty() &&
-        platform.IsOwnProgram(form.AppFolder + platform.Separator() +
-                              Text(name));
-    return other_file ? target.FoundGame : Text(name);
+        !target_.FoundGame.empty() && platform_.IsOwnProgram(InFolder(name));
+    return other_file ? target_.FoundGame : Text(name);
   }
+
+ private:
+  Text InFolder(TextView name) const {
+    return app_folder_ + platform_.Separator() + Text(name);
+  }
+
+  // The name the game file `file` next to the program is listed by, when
+  // that is a file other than the program itself; empty otherwise. Games
+  // are looked for as normal files only. Where letter case tells names
+  // apart, the program renamed to the game's name may stand beside the game
+  // in the other case, so that spelling is looked for as well.
+  Text FindGame(TextView file, TextView other_case) {
+    for (TextView name : {file, other_case}) {
+      const Text found =
+          platform_.ListFirst(InFolder(name), ListMask::kNormalFiles);
+      if (found.empty()) return Text();
+      if (!platform_.IsOwnProgram(InFolder(found))) return found;
+      target_.OwnFile = found;
+    }
+    return Text();
+  }
+
+  Platform& platform_;
+  const Text& app_folder_;
+  LaunchTarget& target_;
 };
 
 }  // namespace
 
-void AddLaunchTargetSteps(GuardedSteps& steps, Platform& platform,
-                          const frmOne& form, LaunchTarget& target) {
-  const Context c{platform, form, target};
-  LaunchTarget& t = target;
-  steps
-      // A wrapped command is the program to run: no game is looked for, and
-      // "/LAUNCH" and "/NOLAUNCH" do not apply.
-      .If(
-          kTestCommand, [&platform] { return platform.HasCommand(); },
-          kTestDebug, kFindLaunchOption)
-      .Do(kFindLaunchOption,
-          [c, &t] {
-            t.LaunchPos = InStr(1, UpperCase(c.Args()), kLaunchOption);
-          })
-      .If(
-          kHasLaunchOption, [&t] { return t.LaunchPos != 0; }, kSkipSeparator,
-          kHasFirstGame)
-      .Do(kSkipSeparator, [&t] { t.StartPos = t.LaunchPos + 8; })
-      .If(
-          kIsQuoted,
-          [c, &t] { return Mid(c.Args(), t.LaunchPos + 8, 1) == u"\""; },
-          kStartAfterQuote, kFindSpace)
-      .Do(kStartAfterQuote, [&t] { t.StartPos = t.LaunchPos + 9; })
-      .Do(kFindClosingQuote,
-          [c, &t] { t.EndPos = InStr(c.NameSearchStart(), c.Args(), u"\""); })
-      .If(
-          kClosingQuoteMissing, [&t] { return t.EndPos == 0; },
-          kEndQuotedAtTextEnd, kCutExeName)
-      .Do(
-          kEndQuotedAtTextEnd, [c, &t] { t.EndPos = c.ArgsLength() + 1; },
-          kCutExeName)
-      .Do(kFindSpace,
-          [c, &t] { t.EndPos = InStr(c.NameSearchStart(), c.Args(), u" "); })
-      .If(
-          kSpaceMissing, [&t] { return t.EndPos == 0; }, kEndAtTextEnd,
-          kCutExeName)
-      .Do(kEndAtTextEnd, [c, &t] { t.EndPos = c.ArgsLength() + 1; })
-      // The name keeps its letter case: it is cut from the text as typed.
-      // "/LAUNCH" at the very end gives a negative length, which fails.
-      .Do(
-          kCutExeName,
-          [c, &t] {
-            t.ExeName = Mid(c.Args(), t.StartPos, t.EndPos - t.StartPos);
-          },
-          kTestNoLaunch)
-      // The program renamed to a game's name is never chosen as the game.
-      .If(
-          kHasFirstGame,
-          [c] { return c.HasGame(kFirstGameFile, kFirstGameName); },
-          kChooseFirstGame, kHasSecondGame)
-      .Do(
-          kChooseFirstGame,
-          [c, &t] { t.ExeName = c.GameToStart(kFirstGameName); }, kTestNoLaunch)
-      .If(
-          kHasSecondGame,
-          [c] { return c.HasGame(kSecondGameFile, kSecondGameName); },
-          kChooseSecondGame, kNoGameFound)
-      .Do(
-          kChooseSecondGame,
-          [c, &t] { t.ExeName = c.GameToStart(kSecondGameName); },
-          kTestNoLaunch)
-      // When the only game found is the program itself, it stays the one to
-      // start, and the start says why nothing starts.
-      .Do(kNoGameFound,
-          [&t] {
-            if (t.OwnFile.empty()) {
-              t.NoLaunch = true;
-            } else {
-              t.ExeName = t.OwnFile;
-            }
-          })
-      .If(
-          kTestNoLaunch,
-          [c] { return InStr(1, UpperCase(c.Args()), kNoLaunchOption) != 0; },
-          kSetNoLaunch, kTestDebug)
-      .Do(
-          kSetNoLaunch, [&t] { t.NoLaunch = true; }, kTestDebug);
+void ChooseLaunchTarget(Guard& g, Platform& platform, const Text& app_folder,
+                        LaunchTarget& target) {
+  // The argument text is read afresh at every step that looks at it.
+  auto args = [&platform] { return platform.ArgumentText(); };
+  GameSearch games(platform, app_folder, target);
+  g.Do([&] { target.LaunchPos = InStr(1, UpperCase(args()), kLaunchOption); });
+  if (g.Test([&] { return target.LaunchPos != 0; })) {
+    g.Do([&] { target.StartPos = target.LaunchPos + kNameOffset; });
+    const int64_t name_end_search = target.LaunchPos + kNameEndSearchOffset;
+    if (g.Test([&] {
+          return Mid(args(), target.LaunchPos + kNameOffset, 1) == u"\"";
+        })) {
+      g.Do([&] { target.StartPos = target.LaunchPos + kQuotedNameOffset; });
+      g.Do([&] { target.EndPos = InStr(name_end_search, args(), u"\""); });
+    } else {
+      g.Do([&] { target.EndPos = InStr(name_end_search, args(), u" "); });
+    }
+    // A name without its closing quote or space ends with the text.
+    if (g.Test([&] { return target.EndPos == 0; })) {
+      g.Do([&] { target.EndPos = static_cast<int64_t>(args().size()) + 1; });
+    }
+    // The name keeps its letter case: it is cut from the text as typed.
+    // "/LAUNCH" at the very end gives a negative length, which fails.
+    g.Do([&] {
+      target.ExeName =
+          Mid(args(), target.StartPos, target.EndPos - target.StartPos);
+    });
+    // The program renamed to a game's name is never chosen as the game.
+  } else if (g.Test([&] {
+               return games.HasGame(kFirstGameFile, kFirstGameName);
+             })) {
+    g.Do([&] { target.ExeName = games.GameToStart(kFirstGameName); });
+  } else if (g.Test([&] {
+               return games.HasGame(kSecondGameFile, kSecondGameName);
+             })) {
+    g.Do([&] { target.ExeName = games.GameToStart(kSecondGameName); });
+  } else {
+    // When the only game found is the program itself, it stays the one to
+    // start, and the start says why nothing starts.
+    g.Do([&] {
+      if (target.OwnFile.empty()) {
+        target.NoLaunch = true;
+      } else {
+        target.ExeName = target.OwnFile;
+      }
+    });
+  }
+  if (g.Test(
+          [&] { return InStr(1, UpperCase(args()), kNoLaunchOption) != 0; })) {
+    g.Do([&] { target.NoLaunch = true; });
+  }
 }
 
 namespace {
@@ -254,16 +234,13 @@ void StartLaunchName(Platform& platform, const Text& folder, const Text& name) {
 
 }  // namespace
 
-void AddLaunchStep(GuardedSteps& steps, Platform& platform, const frmOne& form,
-                   const LaunchTarget& target) {
-  // The name is always taken relative to the program's folder.
-  steps.Do(kLaunch, [&platform, &form, &target] {
-    if (platform.HasCommand()) {
-      platform.RunCommand();
-    } else if (!target.NoLaunch) {
-      StartLaunchName(platform, form.AppFolder, target.ExeName);
-    }
-  });
+void Launch(Platform& platform, const Text& app_folder,
+            const LaunchTarget& target) {
+  if (platform.HasCommand()) {
+    platform.RunCommand();
+  } else if (!target.NoLaunch) {
+    StartLaunchName(platform, app_folder, target.ExeName);
+  }
 }
 
 }  // namespace shuffler

@@ -2,7 +2,6 @@
 // startup sequence, which ends the process itself.
 #include <cstdio>
 
-#include "app/entry.h"
 #include "app/frm_one.h"
 #include "app/usage.h"
 #include "platform/platform.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/bench_system.h"
+#include "bench/bench_system.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

@@ -39,7 +39,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/posix/bench_system.h"
+#include "bench/bench_system.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "music/names.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace shuffler {
 

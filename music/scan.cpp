@@ -2,8 +2,8 @@
 // folders.
 #include <utility>
 
-#include "app/frm_one.h"
-#include "app/text.h"
+#include "base/text.h"
+#include "music/music_folder.h"
 
 namespace shuffler {
 
@@ -21,7 +21,13 @@ bool IsSkipped(TextView name, TextView temp_name) {
 
 }  // namespace
 
-void frmOne::ScanMusicFolder(int16_t Collect, Text& FolderList) {
+Text MusicFolderOf(const Platform& platform, const MusicRun& run) {
+  return run.AppFolder + platform.Separator() + run.MusicFolderName +
+         platform.Separator();
+}
+
+void ScanMusicFolder(Platform& platform, MusicRun& run, int16_t Collect,
+                     Text& FolderList) {
   constexpr TextView kNul(u"\0", 1);
   FolderList += kNul;
   while (!FolderList.empty()) {
@@ -33,17 +39,17 @@ void frmOne::ScanMusicFolder(int16_t Collect, Text& FolderList) {
     FolderList.erase(0, rest - 1);
 
     for (Text name =
-             platform_.ListFirst(folder + u"*.*", ListMask::kWithFolders);
-         !name.empty(); name = platform_.ListNext()) {
-      if (IsSkipped(name, TempFolderName)) continue;
+             platform.ListFirst(folder + u"*.*", ListMask::kWithFolders);
+         !name.empty(); name = platform.ListNext()) {
+      if (IsSkipped(name, run.TempFolderName)) continue;
       if (Collect == 0) {
-        FileCount.Add(1);
+        run.FileCount.Add(1);
       } else {
-        FileNames[FileIndex] = std::move(name);  // the next name replaces it
-        FileIndex.Add(1);
+        run.FileNames[run.FileIndex] = std::move(name);  // the next replaces it
+        run.FileIndex.Add(1);
       }
     }
-    platform_.ProcessMessages();
+    platform.ProcessMessages();
   }
 }
 

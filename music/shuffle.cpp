@@ -31,9 +31,9 @@
 #include <cmath>
 #include <vector>
 
-#include "app/frm_one.h"
-#include "app/guarded_steps.h"
-#include "app/text.h"
+#include "base/guard.h"
+#include "base/text.h"
+#include "music/music_folder.h"
 #include "music/names.h"
 
 namespace shuffler {
@@ -48,60 +48,22 @@ constexpr TextView kMarker = u"###FILEALREADYRENAMED###";
 // empty one, or a marked one holding only what Shuffler put there.
 constexpr TextView kOwnMark = u"Shuffler is moving files";
 
-enum ShuffleStep : int {
-  kTestTempFolder,
-  kMakeTempFolder,
-  kMarkTempFolder,
-  kTestOwnMark,
-  kTakeOverEmpty,
-  kCreateMover,
-  kResetDone,
-  kCountDigits,
-  kOpenLog,
-  kTestDenied,
-  kReportDenied,
-  kLoopTest,
-  kPick,
-  kTestUnprocessed,
-  kResetStage,
-  kDrawNumber,
-  kFindBareName,
-  kFindOldPath,
-  kFindNewPath,
-  kLogRename,
-  kTestNameFree,
-  kRename,
-  kStageMoves,
-  kMoveOut,
-  kTestRefused,
-  kMoveBack,
-  kStageDone,
-  kCountDone,
-  kMarkProcessed,
-  kMovedOutLeft,
-  kTakeMovedOut,
-  kMoveBackInOrder,
-  kEndMovesBack,
-  kCloseLog,
-  kReleaseMover,
-  kFindLeftInTemp,
-  kUnmarkTempFolder,
-  kRemoveTempFolder,
-};
-
-enum RecoveryStep : int {
-  kFindTemp,
-  kTestOwnTemp,
-  kFindStranded,
-  kCreateRecoveryMover,
-  kStrandedLeft,
-  kTakeStranded,
-  kBringBack,
-  kReleaseRecoveryMover,
-};
-
 // Which part of an entry's processing is running, for the failure report.
-enum Stage : int { kRenaming = 0, kMoving = 1, kAfterMoves = 2 };
+enum class Stage { kRenaming, kMoving, kAfterMoves };
+
+// The paths the shuffle and the recovery work with.
+struct Places {
+  Places(const Platform& platform, const MusicRun& run)
+      : music(MusicFolderOf(platform, run)),
+        temp_folder(music + u"temp"),
+        into_temp(temp_folder + platform.Separator()),
+        own_mark(into_temp + Text(kOwnMark)) {}
+
+  const Text music;        // the music folder, with its separator
+  const Text temp_folder;  // "temp", as it is tested, made and removed
+  const Text into_temp;    // "temp" with its separator, as moves name it
+  const Text own_mark;     // the mark inside "temp"
+};
 
 // A whole number from 0 to count - 1. The product is floored in double
 // precision, so it stays below `count` for every value below 1.
@@ -111,13 +73,13 @@ int64_t Draw(int64_t count, float random) {
 
 // The shuffle's report of `failure` in `stage` about the entry at
 // `old_path`: a log line when `log` is set, then a box.
-void Report(Platform& platform, bool log, int stage, const Text& old_path,
+void Report(Platform& platform, bool log, Stage stage, const Text& old_path,
             const Failure& failure) {
   Text log_line, prompt;
-  if (stage == kRenaming) {
+  if (stage == Stage::kRenaming) {
     log_line = u"*** An error occurred renaming file: " + old_path;
     prompt = u"An error occurred renaming file: \r\n" + old_path;
-  } else if (stage == kMoving) {
+  } else if (stage == Stage::kMoving) {
     log_line = u"*** An error occurred moving file: " + old_path;
     prompt = u"An error occurred moving file: \r\n" + old_path;
   } else {
@@ -133,92 +95,69 @@ void Report(Platform& platform, bool log, int stage, const Text& old_path,
 
 }  // namespace
 
-void frmOne::RecoverStrandedFiles() {
-  const Text music = MusicFolder();
-  const Text temp_folder = InAppFolder({MusicFolderName, u"temp"});
-  const Text into_temp = InAppFolder({MusicFolderName, u"temp", u""});
-
-  int stage = kAfterMoves;
-  bool own = false;
-  std::vector<Text> stranded;
-  size_t next_stranded = 0;
-  // A medium that refuses one change refuses them all: one box says so.
-  bool refused = false;
+void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
+  const Places places(platform, run);
+  Stage stage = Stage::kAfterMoves;
   Text OldPath;
   std::unique_ptr<FileMover> Mover;
-
-  GuardedSteps steps;
-  steps
-      .Do(kFindTemp,
-          [&] {
-            TempFolderName =
-                platform_.FindEntry(temp_folder, ListMask::kWithFolders);
-          })
-      .Do(kTestOwnTemp,
-          [&] {
-            if (TempFolderName.empty()) return;
-            own = !platform_
-                       .FindEntry(into_temp + Text(kOwnMark),
-                                  ListMask::kWithFolders)
-                       .empty();
-          })
-      .Do(kFindStranded,
-          [&] {
-            if (!own) return;
-            for (Text name = platform_.ListFirst(
-                     into_temp + u"*.*", ListMask::kNormalFilesAndDotNames);
-                 !name.empty(); name = platform_.ListNext()) {
-              stranded.push_back(name);
-            }
-          })
-      .Do(kCreateRecoveryMover,
-          [&] {
-            if (!stranded.empty()) Mover = platform_.CreateFileMover();
-          })
-      .If(
-          kStrandedLeft,
-          [&] { return !refused && next_stranded < stranded.size(); },
-          kTakeStranded, kReleaseRecoveryMover)
-      .Do(kTakeStranded,
-          [&] {
-            stage = kMoving;
-            OldPath = into_temp + stranded[next_stranded++];
-          })
-      // Never onto an entry of the music folder: a file whose name is taken
-      // there stays in "temp", and is reported.
-      .Do(
-          kBringBack,
-          [&] {
-            if (!Mover) Raise(kObjectNotSet);
-            try {
-              Mover->MoveFile(OldPath, music);
-            } catch (const Failure& failure) {
-              refused = failure.Number == kPermissionDenied;
-              throw;
-            }
-          },
-          kStrandedLeft)
-      .Do(
-          kReleaseRecoveryMover,
-          [&] {
-            stage = kAfterMoves;
-            Mover.reset();
-          },
-          GuardedSteps::kEnd);
-
+  bool own = false;
+  std::vector<Text> stranded;
+  // A medium that refuses one change refuses them all: one box says so.
+  bool refused = false;
   // The log is not open yet: the boxes alone report these failures.
-  steps.Run(kFindTemp, [&](const Failure& failure) {
-    Report(platform_, false, stage, OldPath, failure);
+  Guard g([&](const Failure& failure) {
+    Report(platform, false, stage, OldPath, failure);
+  });
+
+  g.Do([&] {
+    run.TempFolderName =
+        platform.FindEntry(places.temp_folder, ListMask::kWithFolders);
+  });
+  g.Do([&] {
+    if (run.TempFolderName.empty()) return;
+    own = !platform.FindEntry(places.own_mark, ListMask::kWithFolders).empty();
+  });
+  g.Do([&] {
+    if (!own) return;
+    for (Text name = platform.ListFirst(places.into_temp + u"*.*",
+                                        ListMask::kNormalFilesAndDotNames);
+         !name.empty(); name = platform.ListNext()) {
+      stranded.push_back(name);
+    }
+  });
+  g.Do([&] {
+    if (!stranded.empty()) Mover = platform.CreateFileMover();
+  });
+  size_t next_stranded = 0;
+  while (g.Test([&] { return !refused && next_stranded < stranded.size(); })) {
+    g.Do([&] {
+      stage = Stage::kMoving;
+      OldPath = places.into_temp + stranded[next_stranded++];
+    });
+    // Never onto an entry of the music folder: a file whose name is taken
+    // there stays in "temp", and is reported.
+    g.Do([&] {
+      if (!Mover) Raise(kObjectNotSet);
+      try {
+        Mover->Move(OldPath, places.music);
+      } catch (const Failure& failure) {
+        refused = failure.Number == kPermissionDenied;
+        throw;
+      }
+    });
+  }
+  g.Do([&] {
+    stage = Stage::kAfterMoves;
+    Mover.reset();
   });
 }
 
-void frmOne::ShuffleMusicFolder() {
-  const Text music = MusicFolder();
-  const Text temp_folder = InAppFolder({MusicFolderName, u"temp"});
-  const Text into_temp = InAppFolder({MusicFolderName, u"temp", u""});
-  const Text own_mark = into_temp + Text(kOwnMark);
+void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
+  const Places places(platform, run);
+  const Counter16 FileCount = run.FileCount;
+  NameList& FileNames = run.FileNames;
 
-  int stage = kRenaming;
+  Stage stage = Stage::kRenaming;
   Counter16 Done;
   int Digits = 0;
   int64_t Pick = 0;
@@ -227,18 +166,16 @@ void frmOne::ShuffleMusicFolder() {
   std::unique_ptr<FileMover> Mover;
   // "temp" made by this run, and whether it carries the mark.
   bool made_temp = false, marked = false;
-  // Nothing but the mark is left in "temp" at the end.
-  bool only_mark_left = false;
   // "temp" could not be made for want of the right to change the music
-  // folder: every entry would fail alike, so it is said once and the
-  // entries are left as they are.
+  // folder, or the music folder refused its first change: every entry would
+  // fail alike, so it is said once and the entries are left as they are.
   bool denied = false;
   Failure denial;
-  // "/UNIQUE" in a marked "temp": every entry is moved out before the
-  // first comes back.
+  // "/UNIQUE" in a marked "temp": every entry is moved out before the first
+  // comes back.
   bool all_out = false;
-  // Whether a change to the music folder has succeeded yet: until one has,
-  // a refused change means that the folder refuses every change.
+  // Whether a change to the music folder has succeeded yet: until one has, a
+  // refused change means that the folder refuses every change.
   bool changed = false;
   const auto deny = [&](const Failure& failure) {
     if (changed || failure.Number != kPermissionDenied) return false;
@@ -246,266 +183,236 @@ void frmOne::ShuffleMusicFolder() {
     denial = failure;
     return true;
   };
-  // "/UNIQUE": whether the current entry's new name is free, also in
-  // "temp", and whether it was renamed; the entries moved out, as their
-  // old path and their name in "temp", in order; the next to move back.
-  bool name_free = false, renamed = false;
-  struct MovedOut {
-    Text old_path, temp_name;
+  const auto report_denial = [&] {
+    stage = Stage::kAfterMoves;
+    throw denial;
   };
-  std::vector<MovedOut> moved_out;
-  size_t next_back = 0;
   // Which slots are processed. The marker alone cannot tell: an entry may
   // really be named like it, and would then never be processed.
   std::vector<bool> processed(static_cast<size_t>(FileCount), false);
-
-  auto mover = [&]() -> FileMover& {
+  auto mover = [&Mover]() -> FileMover& {
     if (!Mover) Raise(kObjectNotSet);
     return *Mover;
   };
 
-  GuardedSteps steps;
-  steps
-      .If(
-          kTestTempFolder,
-          [&] {
-            return platform_.FindEntry(temp_folder, ListMask::kWithFolders)
-                .empty();
-          },
-          kMakeTempFolder, kTestOwnMark)
-      .Do(kMakeTempFolder,
-          [&] {
-            try {
-              platform_.MakeFolder(temp_folder);
-            } catch (const Failure& failure) {
-              if (!deny(failure)) throw;
-              return;
-            }
-            made_temp = changed = true;
-          })
-      .Do(
-          kMarkTempFolder,
-          [&] {
-            if (!made_temp) return;
-            platform_.MakeFolder(own_mark);
-            marked = true;
-          },
-          kCreateMover)
-      // A "temp" left by a stopped run still carries the mark; the
-      // recovery has brought back what it held.
-      .Do(kTestOwnMark,
-          [&] {
-            marked =
-                !platform_.FindEntry(own_mark, ListMask::kWithFolders).empty();
-          })
-      // An empty "temp" holds nothing of anyone's (a run stopped right after
-      // making it leaves one): it is marked, so that what this run leaves in
-      // it is brought back too. A folder lists "." and ".." at least; a file
-      // named "temp" lists nothing and is left alone. A mark that cannot be
-      // made for want of the right to is the first refused change.
-      .Do(kTakeOverEmpty,
-          [&] {
-            if (marked) return;
-            bool folder = false;
-            for (Text name = platform_.ListFirst(
-                     into_temp + u"*.*", ListMask::kWithFoldersAndDotNames);
-                 !name.empty(); name = platform_.ListNext()) {
-              if (name != u"." && name != u"..") return;
-              folder = true;
-            }
-            if (!folder) return;
-            try {
-              platform_.MakeFolder(own_mark);
-            } catch (const Failure& failure) {
-              if (!deny(failure)) throw;
-              return;
-            }
-            // A mark in the player's "temp" changes nothing in the music
-            // folder itself, which may still refuse its first change.
-            marked = true;
-          })
-      .Do(kCreateMover,
-          [&] {
-            if (!denied) Mover = platform_.CreateFileMover();
-          })
-      // Only what a marked "temp" holds comes back after a stopped run.
-      .Do(kResetDone,
-          [&] {
-            Done = 0;
-            all_out = UniqueMode && marked;
-          })
-      .Do(kCountDigits, [&] { Digits = DecimalDigits(FileCount); })
-      .Do(kOpenLog,
-          [&] {
-            if (DebugLog) platform_.OpenLog(InAppFolder({u"Shuffler.log"}));
-          })
-      .If(
-          kTestDenied, [&] { return denied; }, kReportDenied, kLoopTest)
-      .Do(
-          kReportDenied,
-          [&] {
-            stage = kAfterMoves;
-            throw denial;
-          },
-          kCloseLog)
-      .If(
-          kLoopTest, [&] { return Done < FileCount; }, kPick, kMovedOutLeft)
-      .Do(kPick, [&] { Pick = Draw(FileCount, platform_.NextRandom()); })
-      .If(
-          kTestUnprocessed,
-          [&] { return !processed.at(static_cast<size_t>(Pick)); }, kResetStage,
-          kLoopTest)
-      .Do(kResetStage,
-          [&] {
-            stage = kRenaming;
-            name_free = renamed = false;
-          })
+  // The report depends on the stage. What fails in here (a log that cannot
+  // be written) leaves the shuffle for the startup sequence to report.
+  Guard g([&](const Failure& failure) {
+    Report(platform, run.DebugLog, stage, OldPath, failure);
+  });
+
+  if (g.Test([&] {
+        return platform.FindEntry(places.temp_folder, ListMask::kWithFolders)
+            .empty();
+      })) {
+    g.Do([&] {
+      try {
+        platform.MakeFolder(places.temp_folder);
+      } catch (const Failure& failure) {
+        if (!deny(failure)) throw;
+        return;
+      }
+      made_temp = changed = true;
+    });
+    g.Do([&] {
+      if (!made_temp) return;
+      platform.MakeFolder(places.own_mark);
+      marked = true;
+    });
+  } else {
+    // A "temp" left by a stopped run still carries the mark; the recovery
+    // has brought back what it held.
+    g.Do([&] {
+      marked =
+          !platform.FindEntry(places.own_mark, ListMask::kWithFolders).empty();
+    });
+    // An empty "temp" holds nothing of anyone's (a run stopped right after
+    // making it leaves one): it is marked, so that what this run leaves in
+    // it is brought back too. A folder lists "." and ".." at least; a file
+    // named "temp" lists nothing and is left alone. A mark that cannot be
+    // made for want of the right to is the first refused change.
+    g.Do([&] {
+      if (marked) return;
+      bool folder = false;
+      for (Text name = platform.ListFirst(places.into_temp + u"*.*",
+                                          ListMask::kWithFoldersAndDotNames);
+           !name.empty(); name = platform.ListNext()) {
+        if (name != u"." && name != u"..") return;
+        folder = true;
+      }
+      if (!folder) return;
+      try {
+        platform.MakeFolder(places.own_mark);
+      } catch (const Failure& failure) {
+        if (!deny(failure)) throw;
+        return;
+      }
+      // A mark in the player's "temp" changes nothing in the music folder
+      // itself, which may still refuse its first change.
+      marked = true;
+    });
+  }
+  g.Do([&] {
+    if (!denied) Mover = platform.CreateFileMover();
+  });
+  // Only what a marked "temp" holds comes back after a stopped run.
+  g.Do([&] {
+    Done = 0;
+    all_out = run.UniqueMode && marked;
+  });
+  g.Do([&] { Digits = DecimalDigits(FileCount); });
+  g.Do([&] {
+    if (run.DebugLog) {
+      platform.OpenLog(run.AppFolder + platform.Separator() + u"Shuffler.log");
+    }
+  });
+
+  if (g.Test([&] { return denied; })) {
+    g.Do(report_denial);
+  } else {
+    // "/UNIQUE": the entries moved out, as their old path and their name in
+    // "temp", in order.
+    struct MovedOut {
+      Text old_path, temp_name;
+    };
+    std::vector<MovedOut> moved_out;
+    while (g.Test([&] { return Done < FileCount; })) {
+      g.Do([&] { Pick = Draw(FileCount, platform.NextRandom()); });
+      if (!g.Test([&] { return !processed.at(static_cast<size_t>(Pick)); })) {
+        continue;  // drawn before: draw again
+      }
+      // Whether the entry's new name is free, also in "temp", and whether
+      // it was renamed.
+      bool name_free = false, renamed = false;
+      g.Do([&] { stage = Stage::kRenaming; });
       // Drawn independently for every entry: two entries may get the same
       // number. With "/UNIQUE", the entry's place in the order instead.
-      .Do(kDrawNumber,
-          [&] {
-            const int64_t number =
-                UniqueMode ? int64_t{Done} + 1
-                           : Draw(FileCount, platform_.NextRandom()) + 1;
-            NumberText = ZeroPadded(number, Digits);
-          })
-      .Do(kFindBareName, [&] { Bare = BareName(FileNames[Pick]); })
+      g.Do([&] {
+        const int64_t number = run.UniqueMode
+                                   ? int64_t{Done} + 1
+                                   : Draw(FileCount, platform.NextRandom()) + 1;
+        NumberText = ZeroPadded(number, Digits);
+      });
+      g.Do([&] { Bare = BareName(FileNames[Pick]); });
       // Each path is reserved before it is rebuilt: running out of memory
       // then leaves it as it was, for the failure report.
-      .Do(kFindOldPath,
-          [&] {
-            const Text& name = FileNames[Pick];
-            OldPath.reserve(music.size() + name.size());
-            OldPath.assign(music).append(name);
-          })
-      .Do(kFindNewPath,
-          [&] {
-            if (DenumMode) {
-              TempName = Bare;
-            } else {
-              TempName.reserve(NumberText.size() + 1 + Bare.size());
-              TempName.assign(NumberText).append(u"-").append(Bare);
-            }
-            NewPath.reserve(music.size() + TempName.size());
-            NewPath.assign(music).append(TempName);
-          })
-      .Do(kLogRename,
-          [&] {
-            if (DebugLog) {
-              platform_.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" +
-                                     NewPath + u"\"");
-            }
-          })
-      // With "/UNIQUE" and "/DENUM", an entry moved out earlier may hold
-      // the bare name in "temp": the rename fails as if the name were taken
-      // in the music folder, where that entry would be otherwise, and the
-      // entry keeps its name. (Numbered names never meet there.)
-      .Do(kTestNameFree,
-          [&] {
-            if (all_out && DenumMode &&
-                !platform_
-                     .FindEntry(into_temp + TempName,
-                                ListMask::kWithFoldersAndDotNames)
-                     .empty()) {
-              Raise(kFileAlreadyExists);
-            }
-            name_free = true;
-          })
-      .Do(kRename,
-          [&] {
-            if (!name_free) return;
-            try {
-              platform_.RenameEntry(OldPath, NewPath);
-            } catch (const Failure& failure) {
-              if (!deny(failure)) throw;
-              return;
-            }
-            renamed = true;
-            // A new name equal to the old one changes nothing.
-            changed = changed || OldPath != NewPath;
-          })
-      .Do(kStageMoves, [&] { stage = kMoving; })
+      g.Do([&] {
+        const Text& name = FileNames[Pick];
+        OldPath.reserve(places.music.size() + name.size());
+        OldPath.assign(places.music).append(name);
+      });
+      g.Do([&] {
+        if (run.DenumMode) {
+          TempName = Bare;
+        } else {
+          TempName.reserve(NumberText.size() + 1 + Bare.size());
+          TempName.assign(NumberText).append(u"-").append(Bare);
+        }
+        NewPath.reserve(places.music.size() + TempName.size());
+        NewPath.assign(places.music).append(TempName);
+      });
+      g.Do([&] {
+        if (run.DebugLog) {
+          platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" +
+                                NewPath + u"\"");
+        }
+      });
+      // With "/UNIQUE" and "/DENUM", an entry moved out earlier may hold the
+      // bare name in "temp": the rename fails as if the name were taken in
+      // the music folder, where that entry would be otherwise, and the entry
+      // keeps its name. (Numbered names never meet there.)
+      g.Do([&] {
+        if (all_out && run.DenumMode &&
+            !platform
+                 .FindEntry(places.into_temp + TempName,
+                            ListMask::kWithFoldersAndDotNames)
+                 .empty()) {
+          Raise(kFileAlreadyExists);
+        }
+        name_free = true;
+      });
+      g.Do([&] {
+        if (!name_free) return;
+        try {
+          platform.RenameEntry(OldPath, NewPath);
+        } catch (const Failure& failure) {
+          if (!deny(failure)) throw;
+          return;
+        }
+        renamed = true;
+        // A new name equal to the old one changes nothing.
+        changed = changed || OldPath != NewPath;
+      });
+      g.Do([&] { stage = Stage::kMoving; });
       // Out and straight back: the entry is re-created in the music folder
       // now, after every entry processed before it. With "/UNIQUE" in a
       // marked "temp" only out, and only an entry that was renamed: a
       // failure touches no other.
-      .Do(kMoveOut,
-          [&] {
-            if (denied || (all_out && !renamed)) return;
-            try {
-              mover().MoveFile(NewPath, into_temp);
-            } catch (const Failure& failure) {
-              if (!deny(failure)) throw;
-              return;
-            }
-            changed = true;
-            if (all_out) moved_out.push_back({OldPath, TempName});
-          })
-      .If(
-          kTestRefused, [&] { return denied; }, kReportDenied, kMoveBack)
-      .Do(kMoveBack,
-          [&] {
-            if (all_out) return;
-            FileMover& back = mover();
-            TempPath.assign(into_temp).append(TempName);
-            back.MoveFile(TempPath, music);
-          })
-      .Do(kStageDone, [&] { stage = kAfterMoves; })
-      .Do(kCountDone, [&] { Done.Add(1); })
-      .Do(
-          kMarkProcessed,
-          [&] {
-            processed.at(static_cast<size_t>(Pick)) = true;
-            FileNames[Pick] = kMarker;
-          },
-          kLoopTest)
-      // "/UNIQUE": every entry moved out comes back, in the same order.
-      .If(
-          kMovedOutLeft, [&] { return next_back < moved_out.size(); },
-          kTakeMovedOut, kEndMovesBack)
-      .Do(kTakeMovedOut,
-          [&] {
-            stage = kMoving;
-            const MovedOut& entry = moved_out[next_back++];
-            OldPath = entry.old_path;
-            TempPath.assign(into_temp).append(entry.temp_name);
-          })
-      .Do(
-          kMoveBackInOrder, [&] { mover().MoveFile(TempPath, music); },
-          kMovedOutLeft)
-      .Do(kEndMovesBack, [&] { stage = kAfterMoves; })
-      .Do(kCloseLog,
-          [&] {
-            if (DebugLog) platform_.CloseLog();
-          })
-      .Do(kReleaseMover, [&] { Mover.reset(); })
-      // The mark goes only when nothing else is left in "temp": what could
-      // not come back stays in a marked folder, and a later run tries again.
-      .Do(kFindLeftInTemp,
-          [&] {
-            if (!marked) return;
-            for (Text name = platform_.ListFirst(
-                     into_temp + u"*.*", ListMask::kWithFoldersAndDotNames);
-                 !name.empty(); name = platform_.ListNext()) {
-              if (name != u"." && name != u".." && name != kOwnMark) return;
-            }
-            only_mark_left = true;
-          })
-      .Do(kUnmarkTempFolder,
-          [&] {
-            if (marked && only_mark_left) platform_.RemoveFolder(own_mark);
-          })
-      .Do(
-          kRemoveTempFolder,
-          [&] {
-            if (!denied) platform_.RemoveFolder(temp_folder);
-          },
-          GuardedSteps::kEnd);
+      g.Do([&] {
+        if (denied || (all_out && !renamed)) return;
+        try {
+          mover().Move(NewPath, places.into_temp);
+        } catch (const Failure& failure) {
+          if (!deny(failure)) throw;
+          return;
+        }
+        changed = true;
+        if (all_out) moved_out.push_back({OldPath, TempName});
+      });
+      // Refused before anything changed: nothing was moved out, and nothing
+      // more is tried.
+      if (g.Test([&] { return denied; })) {
+        g.Do(report_denial);
+        break;
+      }
+      g.Do([&] {
+        if (all_out) return;
+        FileMover& back = mover();
+        TempPath.assign(places.into_temp).append(TempName);
+        back.Move(TempPath, places.music);
+      });
+      g.Do([&] { stage = Stage::kAfterMoves; });
+      g.Do([&] { Done.Add(1); });
+      g.Do([&] {
+        processed.at(static_cast<size_t>(Pick)) = true;
+        FileNames[Pick] = kMarker;
+      });
+    }
+    // "/UNIQUE": every entry moved out comes back, in the same order.
+    size_t next_back = 0;
+    while (g.Test([&] { return next_back < moved_out.size(); })) {
+      g.Do([&] {
+        stage = Stage::kMoving;
+        const MovedOut& entry = moved_out[next_back++];
+        OldPath = entry.old_path;
+        TempPath.assign(places.into_temp).append(entry.temp_name);
+      });
+      g.Do([&] { mover().Move(TempPath, places.music); });
+    }
+    g.Do([&] { stage = Stage::kAfterMoves; });
+  }
 
-  // The report depends on the stage. What fails in here (a log that cannot
-  // be written) leaves the shuffle for the startup sequence to report.
-  steps.Run(kTestTempFolder, [&](const Failure& failure) {
-    Report(platform_, DebugLog, stage, OldPath, failure);
+  g.Do([&] {
+    if (run.DebugLog) platform.CloseLog();
+  });
+  g.Do([&] { Mover.reset(); });
+  // The mark goes only when nothing else is left in "temp": what could not
+  // come back stays in a marked folder, and a later run tries again.
+  bool only_mark_left = false;
+  g.Do([&] {
+    if (!marked) return;
+    for (Text name = platform.ListFirst(places.into_temp + u"*.*",
+                                        ListMask::kWithFoldersAndDotNames);
+         !name.empty(); name = platform.ListNext()) {
+      if (name != u"." && name != u".." && name != kOwnMark) return;
+    }
+    only_mark_left = true;
+  });
+  g.Do([&] {
+    if (marked && only_mark_left) platform.RemoveFolder(places.own_mark);
+  });
+  g.Do([&] {
+    if (!denied) platform.RemoveFolder(places.temp_folder);
   });
 }
 

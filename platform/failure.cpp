@@ -1,42 +1,62 @@
 #include "platform/platform.h"
 
+#include <utility>
+
 namespace shuffler {
 
-Failure MakeFailure(int32_t number) {
+namespace {
+
+// The standard description of the failure `number`.
+const char16_t* DescriptionOf(int32_t number) {
   switch (number) {
     case kInvalidArgument:
-      return {number, u"Invalid procedure call or argument"};
+      return u"Invalid procedure call or argument";
     case kOverflow:
-      return {number, u"Overflow"};
+      return u"Overflow";
     case kOutOfMemory:
-      return {number, u"Out of memory"};
+      return u"Out of memory";
     case kSubscriptOutOfRange:
-      return {number, u"Subscript out of range"};
+      return u"Subscript out of range";
     case kBadFileNameOrNumber:
-      return {number, u"Bad file name or number"};
+      return u"Bad file name or number";
     case kFileNotFound:
-      return {number, u"File not found"};
+      return u"File not found";
     case kFileAlreadyExists:
-      return {number, u"File already exists"};
+      return u"File already exists";
     case kPermissionDenied:
-      return {number, u"Permission denied"};
+      return u"Permission denied";
     case kPathFileAccessError:
-      return {number, u"Path/File access error"};
+      return u"Path/File access error";
     case kPathNotFound:
-      return {number, u"Path not found"};
+      return u"Path not found";
     case kObjectNotSet:
-      return {number, u"Object variable or With block variable not set"};
+      return u"Object variable or With block variable not set";
     case kStartsItself:
-      return {number,
-              u"Shuffler does not start itself: give the game another name "
-              u"and start it with /LAUNCH"};
+      return u"Shuffler does not start itself: give the game another name "
+             u"and start it with /LAUNCH";
     default:
-      return {number, u"Application-defined or object-defined error"};
+      return u"Application-defined or object-defined error";
   }
+}
+
+}  // namespace
+
+Failure MakeFailure(int32_t number) {
+  Failure failure;
+  failure.Number = number;
+  failure.Description = DescriptionOf(number);
+  return failure;
 }
 
 void Raise(int32_t number) {
   throw MakeFailure(number);
+}
+
+void RaiseSystemFailure(int32_t number, int64_t system_error, Text path) {
+  Failure failure = MakeFailure(number);
+  failure.SystemError = system_error;
+  failure.Path = std::move(path);
+  throw failure;
 }
 
 }  // namespace shuffler

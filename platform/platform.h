@@ -20,10 +20,16 @@ namespace shuffler {
 using Text = std::u16string;
 using TextView = std::u16string_view;
 
-/// What every failed operation reports.
+/// What every failed operation reports: the number and description that the
+/// boxes and the log show, and, for those debugging, the cause behind them.
 struct Failure {
   int32_t Number = 0;
   Text Description;
+  /// The operating system's own error code (errno, GetLastError()) that the
+  /// number was mapped from; 0 for a failure of Shuffler's own checks.
+  int64_t SystemError = 0;
+  /// The path the failed operation was about, when it was about one.
+  Text Path;
 };
 
 /// The failure numbers Shuffler reports; each platform maps its own error
@@ -48,6 +54,10 @@ enum FailureNumber : int32_t {
 Failure MakeFailure(int32_t number);
 /// Throws `MakeFailure(number)`.
 [[noreturn]] void Raise(int32_t number);
+/// Throws `MakeFailure(number)` with its cause: the system's error code and
+/// the path.
+[[noreturn]] void RaiseSystemFailure(int32_t number, int64_t system_error,
+                                     Text path);
 
 /// Which entries a listing admits. Entries with the hidden or system
 /// attribute never appear.
@@ -80,7 +90,7 @@ class FileMover {
   /// the separator means "into this folder, keeping the name". Fails when
   /// the source is missing or is a folder, or when the target exists: an
   /// existing entry is never replaced.
-  virtual void MoveFile(const Text& source, const Text& destination) = 0;
+  virtual void Move(const Text& source, const Text& destination) = 0;
 };
 
 class Platform {
@@ -181,7 +191,7 @@ class Platform {
   virtual void ShowStopBox(const Text& prompt, const Text& caption) = 0;
 
   /// Seeds the random generator from the clock.
-  void Randomize() { generator_.Seed(ClockSeed()); }
+  virtual void Randomize() { generator_.Seed(ClockSeed()); }
   /// The next value of the random generator, uniform in [0, 1).
   virtual float NextRandom() { return generator_.Next(); }
 
@@ -202,5 +212,11 @@ class Platform {
 
 /// The platform of the operating system Shuffler was built for.
 std::unique_ptr<Platform> CreateSystemPlatform(int argc, char** argv);
+
+/// Shuffler's portable entry, which the program defines: creates the system
+/// platform and the run state and runs the startup sequence, which ends the
+/// process itself. POSIX enters it from main(); a platform with an entry
+/// point of its own (Windows' wWinMain) calls it from there.
+int RunShuffler(int argc, char** argv);
 
 }  // namespace shuffler

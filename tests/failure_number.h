@@ -7,15 +7,21 @@
 
 namespace shuffler {
 
-/// The failure number `operation` throws, or 0 when it succeeds.
+/// The failure `operation` throws; number 0 when it succeeds.
 template <typename Operation>
-int32_t FailureNumberOf(Operation&& operation) {
+Failure FailureOf(Operation&& operation) {
   try {
     operation();
   } catch (const Failure& failure) {
-    return failure.Number;
+    return failure;
   }
-  return 0;
+  return Failure();
+}
+
+/// The failure number `operation` throws, or 0 when it succeeds.
+template <typename Operation>
+int32_t FailureNumberOf(Operation&& operation) {
+  return FailureOf(operation).Number;
 }
 
 }  // namespace shuffler

@@ -2,7 +2,7 @@
 // width of the new prefix, listing patterns and the log's code page.
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "music/names.h"
 #include "platform/names.h"
 

@@ -27,6 +27,7 @@
 #include "platform/posix/utf8.h"
 #include "platform/random.h"
 #include "tests/failure_number.h"
+#include "tests/fake_platform.h"
 
 namespace shuffler {
 namespace {
@@ -320,6 +321,10 @@ TEST_F(PosixPlatformTest, LazyListingReturnsEveryNameOnce) {
 // Where the rename tests run: the temporary folder, or a Windows file
 // system mounted through FUSE, whose drivers refuse RENAME_NOREPLACE.
 using FileSystem = std::optional<posix_testing::WindowsFileSystem>;
+using testing::FaultInjection;
+using testing::PlatformWrapper;
+using testing::ProcessEnded;
+using testing::RunToEnd;
 
 class PosixRenameTest : public PosixPlatformTest,
                         public ::testing::WithParamInterface<FileSystem> {
@@ -387,10 +392,10 @@ TEST_P(PosixRenameTest, RenameNeverReplacesAnEntry) {
             kPathFileAccessError);
   auto mover = platform_->CreateFileMover();
   EXPECT_EQ(FailureNumberOf(
-                [&] { mover->MoveFile(P(longest), P("d2/" + longest + "n")); }),
+                [&] { mover->Move(P(longest), P("d2/" + longest + "n")); }),
             kPathFileAccessError);
-  mover->MoveFile(P(longest), P("d2/"));
-  mover->MoveFile(P("d2/" + longest), P("b.mp3"));
+  mover->Move(P(longest), P("d2/"));
+  mover->Move(P("d2/" + longest), P("b.mp3"));
   EXPECT_EQ(ReadFile("b.mp3"), "B");
   // A folder cannot move into itself; no placeholder is left behind.
   EXPECT_EQ(
@@ -459,31 +464,32 @@ TEST_P(PosixRenameTest, MoverMovesFilesWithoutReplacing) {
   WriteFile("temp/other.mp3", "T");
   auto mover = platform_->CreateFileMover();
 
-  mover->MoveFile(P("song.mp3"), P("temp/"));
+  mover->Move(P("song.mp3"), P("temp/"));
   EXPECT_EQ(Entries("temp"), (std::set<std::string>{"other.mp3", "song.mp3"}));
   EXPECT_EQ(ReadFile("temp/song.mp3"), "S");
-  mover->MoveFile(P("temp/song.mp3"), P("song.mp3"));
+  mover->Move(P("temp/song.mp3"), P("song.mp3"));
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_EQ(Entries("temp"), std::set<std::string>{"other.mp3"});
 
+  // The failure keeps its cause: the system's error and the path.
+  const Failure taken =
+      FailureOf([&] { mover->Move(P("other.mp3"), P("temp/")); });
+  EXPECT_EQ(taken.Number, kFileAlreadyExists);
+  EXPECT_EQ(taken.SystemError, EEXIST);
+  EXPECT_EQ(taken.Path, P("other.mp3"));
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("other.mp3"), P("temp/")); }),
+      FailureNumberOf([&] { mover->Move(P("song.mp3"), P("other.mp3")); }),
       kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("other.mp3")); }),
-      kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("folder")); }),
-      kFileAlreadyExists);
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("gone.mp3"), P("temp/")); }),
-      kFileNotFound);
-  EXPECT_EQ(FailureNumberOf([&] { mover->MoveFile(P("folder"), P("temp/")); }),
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("song.mp3"), P("folder")); }),
+            kFileAlreadyExists);
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("gone.mp3"), P("temp/")); }),
             kFileNotFound);
-  EXPECT_EQ(FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("no/")); }),
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("folder"), P("temp/")); }),
+            kFileNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("song.mp3"), P("no/")); }),
             kPathNotFound);
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("song.mp3"), P("other.mp3/")); }),
+      FailureNumberOf([&] { mover->Move(P("song.mp3"), P("other.mp3/")); }),
       kPathNotFound);
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_EQ(ReadFile("other.mp3"), "O");
@@ -503,17 +509,17 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   auto mover = platform_->CreateFileMover();
   const Text into_root = P("") + u"/";
 
-  mover->MoveFile(P("song.mp3"), P("temp/"));
-  mover->MoveFile(P("temp/song.mp3"), into_root);
+  mover->Move(P("song.mp3"), P("temp/"));
+  mover->Move(P("temp/song.mp3"), into_root);
   EXPECT_EQ(ReadFile("song.mp3"), "S");
   EXPECT_TRUE(Entries("temp").empty());
 
   // The file leaves by a rename and a folder takes its place.
-  mover->MoveFile(P("song.mp3"), P("temp/"));
+  mover->Move(P("song.mp3"), P("temp/"));
   platform_->RenameEntry(P("temp/song.mp3"), P("kept.mp3"));
   platform_->MakeFolder(P("temp/song.mp3"));
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("temp/song.mp3"), into_root); }),
+      FailureNumberOf([&] { mover->Move(P("temp/song.mp3"), into_root); }),
       kFileNotFound);
   EXPECT_TRUE(fs::is_directory(fs::path(Bytes("temp/song.mp3"))));
   EXPECT_EQ(Entries(), (std::set<std::string>{"kept.mp3", "temp"}));
@@ -521,10 +527,10 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   EXPECT_EQ(ReadFile("kept.mp3"), "S");
 
   WriteFile("other.mp3", "O");
-  mover->MoveFile(P("kept.mp3"), P("temp/"));
+  mover->Move(P("kept.mp3"), P("temp/"));
   platform_->RenameEntry(P("other.mp3"), P("kept.mp3"));
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(P("temp/kept.mp3"), into_root); }),
+      FailureNumberOf([&] { mover->Move(P("temp/kept.mp3"), into_root); }),
       kFileAlreadyExists);
   EXPECT_EQ(ReadFile("kept.mp3"), "O");
   EXPECT_EQ(ReadFile("temp/kept.mp3"), "S");
@@ -535,16 +541,84 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
   // refuses the flag, the move back does not look again: that window is
   // accepted there, see the renamer.)
   WriteFile("fresh.mp3", "F");
-  mover->MoveFile(P("fresh.mp3"), P("temp/"));
-  mover->MoveFile(P("temp/fresh.mp3"), into_root);
-  mover->MoveFile(P("fresh.mp3"), P("temp/"));
+  mover->Move(P("fresh.mp3"), P("temp/"));
+  mover->Move(P("temp/fresh.mp3"), into_root);
+  mover->Move(P("fresh.mp3"), P("temp/"));
   WriteFile("fresh.mp3", "N");
   if (!GetParam()) {
-    EXPECT_EQ(FailureNumberOf(
-                  [&] { mover->MoveFile(P("temp/fresh.mp3"), into_root); }),
-              kFileAlreadyExists);
+    EXPECT_EQ(
+        FailureNumberOf([&] { mover->Move(P("temp/fresh.mp3"), into_root); }),
+        kFileAlreadyExists);
     EXPECT_EQ(ReadFile("fresh.mp3"), "N");
     EXPECT_EQ(ReadFile("temp/fresh.mp3"), "F");
+  }
+}
+
+// A run on real folders, given its folder and argument text, with its
+// boxes, starts and end recorded instead of shown, made and taken.
+class RealFolderRun : public PlatformWrapper {
+ public:
+  RealFolderRun(Platform& real, Text folder, Text args)
+      : PlatformWrapper(real), folder_(std::move(folder)), args_(args) {}
+  Text ArgumentText() override { return args_; }
+  Text ProgramFolder() override { return folder_; }
+  bool ClaimFolder(const Text&) override { return true; }
+  void StartMaximized(const Text& program, const Text&) override {
+    started.push_back(program);
+  }
+  void ShowStopBox(const Text& prompt, const Text&) override {
+    boxes.push_back(prompt);
+  }
+  [[noreturn]] void EndProcess() override { throw ProcessEnded{}; }
+  std::vector<Text> boxes, started;
+
+ private:
+  const Text folder_, args_;
+};
+
+class PosixSweepSample : public PosixRenameTest {};
+
+// A sample of the fault sweep on real folders, through the same injection:
+// each call of a run fails in turn. Nothing is lost or replaced, the boxes
+// stay few, nothing starts, and one more run brings every song back.
+TEST_P(PosixSweepSample, EveryCallFailingOnRealFoldersLosesNothing) {
+  const std::vector<std::string> songs = {"01-a.mp3", "b.mp3", "2001-c.mp3",
+                                          "Album/d.mp3"};
+  auto contents = [&] {
+    std::multiset<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(Bytes("mp3"))) {
+      if (entry.is_regular_file()) {
+        found.insert(ReadFile(fs::relative(entry.path(), root_).string()));
+      }
+    }
+    return found;
+  };
+  for (const Text args : {u"/NOLAUNCH /DEBUG", u"/NOLAUNCH /UNIQUE /DENUM"}) {
+    int calls = 1;
+    for (int fail_at = 0; fail_at <= calls; ++fail_at) {
+      fs::remove_all(Bytes("mp3"));
+      MakeDir("mp3");
+      MakeDir("mp3/Album");
+      for (const std::string& song : songs)
+        WriteFile("mp3/" + song, song);
+      for (int run = 0; run < 2; ++run) {
+        auto real = MakePlatform();
+        RealFolderRun world(*real, P(""), args);
+        FaultInjection faults(static_cast<Platform&>(world));
+        if (run == 0 && fail_at > 0) {
+          faults.FailOverallCall(fail_at, kPathFileAccessError);
+        }
+        frmOne form(faults);
+        EXPECT_TRUE(RunToEnd(form)) << "failing call " << fail_at;
+        EXPECT_LE(world.boxes.size(), 3 * songs.size() + 3);
+        EXPECT_TRUE(world.started.empty());
+        if (fail_at == 0) calls = faults.OverallCalls();
+        EXPECT_EQ(contents(),
+                  std::multiset<std::string>(songs.begin(), songs.end()))
+            << "failing call " << fail_at;
+      }
+      EXPECT_FALSE(fs::exists(Bytes("mp3/temp"))) << "failing call " << fail_at;
+    }
   }
 }
 
@@ -552,6 +626,15 @@ INSTANTIATE_TEST_SUITE_P(
     FileSystems, PosixRenameTest,
     ::testing::Values(FileSystem(), posix_testing::WindowsFileSystem::kNtfs,
                       posix_testing::WindowsFileSystem::kExfat,
+                      posix_testing::WindowsFileSystem::kFat32),
+    [](const ::testing::TestParamInfo<FileSystem>& where) {
+      return where.param ? posix_testing::NameOf(*where.param)
+                         : std::string("local");
+    });
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, PosixSweepSample,
+    ::testing::Values(FileSystem(), posix_testing::WindowsFileSystem::kExfat,
                       posix_testing::WindowsFileSystem::kFat32),
     [](const ::testing::TestParamInfo<FileSystem>& where) {
       return where.param ? posix_testing::NameOf(*where.param)
@@ -594,8 +677,8 @@ TEST_F(PosixPlatformTest, NamesThatAreNotUtf8KeepTheirBytes) {
                          P("") + u"/7-" + latin_text);
   EXPECT_EQ(Entries(), (std::set<std::string>{"0042-" + odd, "7-" + latin}));
   EXPECT_EQ(ReadFile("0042-" + odd), "odd");
-  platform_->CreateFileMover()->MoveFile(P("") + u"/0042-" + odd_text,
-                                         P("") + u'/' + odd_text);
+  platform_->CreateFileMover()->Move(P("") + u"/0042-" + odd_text,
+                                     P("") + u'/' + odd_text);
   platform_->RenameEntry(P("") + u"/7-" + latin_text,
                          P("") + u'/' + latin_text);
   EXPECT_EQ(Entries(), (std::set<std::string>{odd, latin}));
@@ -632,9 +715,9 @@ TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
       {"\xfe\xff", u"\xDCFE\xDCFF"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(DecodeUtf8(c.bytes), c.text) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(DecodeUtf8(c.bytes), c.text) << ::testing::PrintToString(c.bytes);
     EXPECT_EQ(EncodeUtf8(DecodeUtf8(c.bytes)), c.bytes)
-        << testing::PrintToString(c.bytes);
+        << ::testing::PrintToString(c.bytes);
   }
 
   // Lone surrogates encode too: U+DC80..U+DCFF back into their byte, the
@@ -653,7 +736,7 @@ TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
       std::string bytes(1, static_cast<char>(a));
       if (b >= 0) bytes.push_back(static_cast<char>(b));
       ASSERT_EQ(EncodeUtf8(DecodeUtf8(bytes)), bytes)
-          << testing::PrintToString(bytes);
+          << ::testing::PrintToString(bytes);
     }
   }
   RandomGenerator random;
@@ -669,7 +752,7 @@ TEST(PosixUtf8Test, EveryByteStringSurvivesDecodingAndEncoding) {
       bytes.push_back(pieces[(bits >> (3 + 5 * i)) % sizeof(pieces)]);
     }
     ASSERT_EQ(EncodeUtf8(DecodeUtf8(bytes)), bytes)
-        << testing::PrintToString(bytes);
+        << ::testing::PrintToString(bytes);
   }
 }
 

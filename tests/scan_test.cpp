@@ -2,7 +2,7 @@
 // 16-bit counters and the sized list stop a scan.
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/fake_platform.h"
 
 namespace shuffler::testing {

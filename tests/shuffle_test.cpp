@@ -7,7 +7,7 @@
 #include <map>
 #include <regex>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "music/names.h"
 #include "tests/fake_platform.h"
 #include "tests/folder_order.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "tests/fake_platform.h"
 
 namespace shuffler::testing {

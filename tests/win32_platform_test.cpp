@@ -182,36 +182,35 @@ TEST_F(Win32PlatformTest, MoverMovesFilesOnlyAndNeverReplaces) {
   const auto mover = platform_->CreateFileMover();
 
   // A destination ending in the separator keeps the name.
-  mover->MoveFile(In(u"one.mp3"), In(u"temp\\"));
+  mover->Move(In(u"one.mp3"), In(u"temp\\"));
   EXPECT_FALSE(Exists(In(u"one.mp3")));
   EXPECT_EQ(ReadBytes(In(u"temp\\one.mp3")), "one");
-  mover->MoveFile(In(u"temp\\one.mp3"), In(u"back.mp3"));
+  mover->Move(In(u"temp\\one.mp3"), In(u"back.mp3"));
   EXPECT_EQ(ReadBytes(In(u"back.mp3")), "one");
   EXPECT_FALSE(Exists(In(u"temp\\one.mp3")));
 
   EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(In(u"two.mp3"), In(u"temp\\")); }),
+      FailureNumberOf([&] { mover->Move(In(u"two.mp3"), In(u"temp\\")); }),
       kFileAlreadyExists);
-  EXPECT_EQ(FailureNumberOf(
-                [&] { mover->MoveFile(In(u"two.mp3"), In(u"back.mp3")); }),
-            kFileAlreadyExists);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->Move(In(u"two.mp3"), In(u"back.mp3")); }),
+      kFileAlreadyExists);
   EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
   EXPECT_EQ(ReadBytes(In(u"temp\\two.mp3")), "other two");
   EXPECT_EQ(ReadBytes(In(u"back.mp3")), "one");
 
   // Folders are not moved, and a missing source is reported.
   CreateFolder(In(u"folder"));
-  EXPECT_EQ(
-      FailureNumberOf([&] { mover->MoveFile(In(u"folder"), In(u"temp\\")); }),
-      kFileNotFound);
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(In(u"folder"), In(u"temp\\")); }),
+            kFileNotFound);
   EXPECT_TRUE(win32_testing::IsFolder(In(u"folder")));
   EXPECT_FALSE(Exists(In(u"temp\\folder")));
-  EXPECT_EQ(FailureNumberOf(
-                [&] { mover->MoveFile(In(u"missing.mp3"), In(u"temp\\")); }),
-            kFileNotFound);
-  EXPECT_EQ(FailureNumberOf(
-                [&] { mover->MoveFile(In(u"two.mp3"), In(u"nowhere\\")); }),
-            kPathNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->Move(In(u"missing.mp3"), In(u"temp\\")); }),
+      kFileNotFound);
+  EXPECT_EQ(
+      FailureNumberOf([&] { mover->Move(In(u"two.mp3"), In(u"nowhere\\")); }),
+      kPathNotFound);
   EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
 }
 
@@ -258,9 +257,9 @@ TEST_F(Win32PlatformTest, NamesEndingInADotOrASpaceAreUsedExactly) {
   platform_->RenameEntry(In(spaced), In(u"2-Tune "));
   const auto mover = platform_->CreateFileMover();
   for (const Text name : {u"1-Track.", u"2-Tune "}) {
-    mover->MoveFile(In(name), In(u"temp\\"));
+    mover->Move(In(name), In(u"temp\\"));
     EXPECT_THAT(EntriesOf(In(u"temp")), ElementsAre(name));
-    mover->MoveFile(In(u"temp\\" + name), In(u""));
+    mover->Move(In(u"temp\\" + name), In(u""));
   }
   platform_->RemoveFolder(In(u"temp"));
   EXPECT_THAT(EntriesOf(temp_.path()), ElementsAre(u"1-Track.", u"2-Tune "));
@@ -412,13 +411,13 @@ TEST_F(Win32PlatformTest, PathsBeyondTheClassicLimitWork) {
       ElementsAre(u"01-song.mp3", u"02-tune.mp3"));
   platform_->RenameEntry(mp3 + u"\\01-song.mp3", mp3 + u"\\5-song.mp3");
   const auto mover = platform_->CreateFileMover();
-  mover->MoveFile(mp3 + u"\\5-song.mp3", mp3 + u"\\temp\\");
+  mover->Move(mp3 + u"\\5-song.mp3", mp3 + u"\\temp\\");
   EXPECT_EQ(FailureNumberOf([&] {
               platform_->RenameEntry(mp3 + u"\\02-tune.mp3",
                                      mp3 + u"\\temp\\5-song.mp3");
             }),
             kFileAlreadyExists);
-  mover->MoveFile(mp3 + u"\\temp\\5-song.mp3", mp3 + u"\\");
+  mover->Move(mp3 + u"\\temp\\5-song.mp3", mp3 + u"\\");
   EXPECT_THAT(EntriesOf(mp3 + u"\\temp"), IsEmpty());
   platform_->RemoveFolder(mp3 + u"\\temp");
   EXPECT_THAT(EntriesOf(mp3), ElementsAre(u"02-tune.mp3", u"5-song.mp3"));
@@ -442,7 +441,7 @@ TEST_F(Win32PlatformTest, NamesOutsideTheAnsiCodePageSurviveIntact) {
   EXPECT_THAT(Sorted(ListAll(*platform_, In(u"*.mp3"), ListMask::kNormalFiles)),
               ElementsAre(greek, cjk));
   platform_->RenameEntry(In(cjk), In(emoji));
-  platform_->CreateFileMover()->MoveFile(In(greek), In(u"temp\\"));
+  platform_->CreateFileMover()->Move(In(greek), In(u"temp\\"));
   EXPECT_THAT(ListAll(*platform_, In(u"temp\\*.mp3"), ListMask::kNormalFiles),
               ElementsAre(greek));
   EXPECT_THAT(ListAll(*platform_, In(u"*.mp3"), ListMask::kNormalFiles),

@@ -33,8 +33,10 @@ using posix::FailureNumberFor;
 using posix::PathBytes;
 using posix::PathRole;
 
-[[noreturn]] void RaiseError(int error, PathRole role) {
-  Raise(FailureNumberFor(error, role));
+// Raises the failure for the errno value `error` about `path` in `role`.
+[[noreturn]] void RaiseError(int error, PathRole role,
+                             const std::string& path) {
+  RaiseSystemFailure(FailureNumberFor(error, role), error, DecodeUtf8(path));
 }
 
 // Names that begin with "." are hidden, except "." and ".." themselves.
@@ -73,13 +75,13 @@ bool IsFolder(const std::string& path) {
   struct statx status;
   if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
             STATX_TYPE, &status) != 0) {
-    RaiseError(errno, PathRole::kExisting);
+    RaiseError(errno, PathRole::kExisting, path);
   }
   return S_ISDIR(status.stx_mode);
 #else
   struct stat status;
   if (lstat(path.c_str(), &status) != 0) {
-    RaiseError(errno, PathRole::kExisting);
+    RaiseError(errno, PathRole::kExisting, path);
   }
   return S_ISDIR(status.st_mode);
 #endif
@@ -95,7 +97,8 @@ bool Exists(const std::string& path) {
 // folder.
 [[noreturn]] void RaiseRenameError(int error, const std::string& from) {
   const bool source_missing = error == ENOENT && !Exists(from);
-  RaiseError(error, source_missing ? PathRole::kExisting : PathRole::kTarget);
+  RaiseError(error, source_missing ? PathRole::kExisting : PathRole::kTarget,
+             from);
 }
 
 // Writes all of `bytes` to `fd`; false when a write fails.
@@ -142,13 +145,14 @@ class FolderReader {
   bool Open(const std::string& folder) {
     Close();
     dir_ = opendir(folder.c_str());
+    folder_ = folder;
     if (dir_ != nullptr) {
       attributes_.Prepare(dirfd(dir_), folder);
       return true;
     }
     const int error = errno;
     if (error == ENOENT || error == ENOTDIR) return false;
-    RaiseError(error, PathRole::kFolder);
+    RaiseError(error, PathRole::kFolder, folder);
   }
 
   void Close() {
@@ -165,7 +169,7 @@ class FolderReader {
       errno = 0;
       const dirent* entry = readdir(dir_);
       if (entry == nullptr) {
-        if (errno != 0) RaiseError(errno, PathRole::kFolder);
+        if (errno != 0) RaiseError(errno, PathRole::kFolder, folder_);
         return false;
       }
       const std::string_view bytes = entry->d_name;
@@ -190,12 +194,13 @@ class FolderReader {
     struct stat status;
     if (fstatat(dirfd(dir_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) return false;
-      RaiseError(errno, PathRole::kExisting);
+      RaiseError(errno, PathRole::kExisting, folder_ + '/' + entry.d_name);
     }
     return !S_ISDIR(status.st_mode);
   }
 
   DIR* dir_ = nullptr;
+  std::string folder_;  // the folder open, for the failure it may raise
   posix::WindowsAttributes attributes_;
 };
 
@@ -254,7 +259,7 @@ class PosixFileMover : public FileMover {
   PosixFileMover(ChangeCount changes, Renamer renamer)
       : changes_(std::move(changes)), renamer_(std::move(renamer)) {}
 
-  void MoveFile(const Text& source, const Text& destination) override {
+  void Move(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
     const bool own_last_target = IsOwnLastTarget(from_);
     if (!own_last_target && IsFolder(from_)) {
@@ -418,15 +423,17 @@ class PosixPlatform : public Platform {
 
   void MakeFolder(const Text& path) override {
     ++*changes_;
-    if (mkdir(PathBytes(path).c_str(), 0777) != 0) {
-      RaiseError(errno, PathRole::kFolder);
+    const std::string bytes = PathBytes(path);
+    if (mkdir(bytes.c_str(), 0777) != 0) {
+      RaiseError(errno, PathRole::kFolder, bytes);
     }
   }
 
   void RemoveFolder(const Text& path) override {
     ++*changes_;
-    if (rmdir(PathBytes(path).c_str()) != 0) {
-      RaiseError(errno, PathRole::kFolder);
+    const std::string bytes = PathBytes(path);
+    if (rmdir(bytes.c_str()) != 0) {
+      RaiseError(errno, PathRole::kFolder, bytes);
     }
   }
 
@@ -439,7 +446,7 @@ class PosixPlatform : public Platform {
     if (old_path == new_path) {
       struct stat status;
       if (lstat(from.c_str(), &status) != 0) {
-        RaiseError(errno, PathRole::kExisting);
+        RaiseError(errno, PathRole::kExisting, from);
       }
       return;
     }
@@ -482,9 +489,16 @@ class PosixPlatform : public Platform {
     ++*changes_;
     const std::string bytes = PathBytes(path);
     CloseLog();
-    log_fd_ =
+    // Emptied through one open and written through another: fusefat keeps
+    // writing a file it emptied through the same open into the cluster it
+    // freed, fails at the next cluster and loses the log on disk.
+    int fd =
         open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (log_fd_ < 0) RaiseError(errno, PathRole::kTarget);
+    if (fd >= 0 && close(fd) == 0) {
+      fd = open(bytes.c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    if (fd < 0) RaiseError(errno, PathRole::kTarget, bytes);
+    log_fd_ = fd;
   }
 
   // Each line is written as it comes, so that it is in the file before the
@@ -527,7 +541,7 @@ class PosixPlatform : public Platform {
     const std::string run = path[0] == '/' ? path : "./" + path.substr(cut + 1);
     posix_spawn_file_actions_t actions;
     int error = posix_spawn_file_actions_init(&actions);
-    if (error != 0) RaiseError(error, PathRole::kExisting);
+    if (error != 0) RaiseError(error, PathRole::kExisting, path);
     error = posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
     if (error == 0) {
@@ -535,7 +549,7 @@ class PosixPlatform : public Platform {
                           environ);
     }
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) RaiseError(error, PathRole::kExisting);
+    if (error != 0) RaiseError(error, PathRole::kExisting, path);
   }
 
   bool IsOwnProgram(const Text& program) override {
@@ -566,7 +580,8 @@ class PosixPlatform : public Platform {
     // Only a command that cannot start comes back here.
     const int error = command_.empty() ? ENOENT : errno;
     exit_status_ = error == ENOENT ? 127 : 126;
-    RaiseError(error, PathRole::kExisting);
+    RaiseError(error, PathRole::kExisting,
+               command_.empty() ? std::string() : command_[0]);
   }
 
   void ShowStopBox(const Text& prompt, const Text& caption) override {
@@ -650,7 +665,7 @@ class PosixPlatform : public Platform {
       }
       buffer.resize(buffer.size() * 2);
     }
-    RaiseError(errno, PathRole::kExisting);
+    RaiseError(errno, PathRole::kExisting, "/proc/self/exe");
   }
 
   // The paths argv[0] may have been started by, each with a '/': itself
@@ -697,13 +712,13 @@ class PosixPlatform : public Platform {
   static std::string ProgramFile(const Text& program, struct stat& status) {
     std::string path = PathBytes(program);
     if (stat(path.c_str(), &status) == 0) return path;
-    if (errno != ENOENT) RaiseError(errno, PathRole::kExisting);
+    if (errno != ENOENT) RaiseError(errno, PathRole::kExisting, path);
     const Place place = PlaceOf(program);
     const Text name = FindIgnoringCase(place);
     if (name.empty()) Raise(kFileNotFound);
     path = PathBytes(place.prefix + name);
     if (stat(path.c_str(), &status) != 0) {
-      RaiseError(errno, PathRole::kExisting);
+      RaiseError(errno, PathRole::kExisting, path);
     }
     return path;
   }
@@ -728,7 +743,7 @@ class PosixPlatform : public Platform {
     }
     const int error = errno;
     if (error != ENOENT && error != ENOTDIR) {
-      RaiseError(error, PathRole::kExisting);
+      RaiseError(error, PathRole::kExisting, path);
     }
     // Windows names ignore letter case, and launching relies on that.
     if (error == ENOENT && mask == ListMask::kNormalFiles) {

@@ -1,13 +1,9 @@
 // The Windows implementation of the platform interface. Wide-character API
 // only; every path goes through SystemPath, every error through
-// FailureNumberOf.
+// FailureNumberFor.
 #include "platform/platform.h"
 
 #include <windows.h>
-
-// <windows.h> renames MoveFile to MoveFileW, which would also rename the
-// file mover's operation in this file only.
-#undef MoveFile
 
 #include <string>
 
@@ -17,14 +13,22 @@
 namespace shuffler {
 namespace {
 
-using win32::FailureNumberOf;
+using win32::FailureNumberFor;
 using win32::FromWide;
 using win32::Operation;
 using win32::SystemPath;
 using win32::ToWide;
 
-[[noreturn]] void RaiseLastError(Operation operation = Operation::kOther) {
-  Raise(FailureNumberOf(GetLastError(), operation));
+// Raises the failure for `error` about `path`.
+[[noreturn]] void RaiseError(DWORD error, const Text& path,
+                             Operation operation = Operation::kOther) {
+  RaiseSystemFailure(FailureNumberFor(error, operation), error, path);
+}
+
+// Raises the failure for the last error, about `path`.
+[[noreturn]] void RaiseLastError(const Text& path,
+                                 Operation operation = Operation::kOther) {
+  RaiseError(GetLastError(), path, operation);
 }
 
 // A listing that fails with one of these simply matches nothing: the
@@ -75,7 +79,7 @@ std::wstring ModulePath() {
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(),
                                             static_cast<DWORD>(path.size()));
-    if (length == 0) RaiseLastError();
+    if (length == 0) RaiseLastError(Text());
     if (length < path.size()) {
       path.resize(length);
       return path;
@@ -132,7 +136,7 @@ class Listing {
     if (handle_ == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (IsMissing(error)) return Text();
-      Raise(FailureNumberOf(error));
+      RaiseError(error, pattern);
     }
     if (Admits(found)) return FromWide(found.cFileName);
     return Next();
@@ -146,7 +150,7 @@ class Listing {
         const DWORD error = GetLastError();
         Close();
         if (error == ERROR_NO_MORE_FILES) return Text();
-        Raise(FailureNumberOf(error));
+        RaiseError(error, Text());
       }
       if (Admits(found)) return FromWide(found.cFileName);
     }
@@ -176,13 +180,13 @@ class Listing {
 // The attributes of `path`; fails when it does not exist.
 DWORD AttributesOf(const Text& path) {
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) RaiseLastError();
+  if (attributes == INVALID_FILE_ATTRIBUTES) RaiseLastError(path);
   return attributes;
 }
 
 class Win32FileMover final : public FileMover {
  public:
-  void MoveFile(const Text& source, const Text& destination) override {
+  void Move(const Text& source, const Text& destination) override {
     if (AttributesOf(source) & FILE_ATTRIBUTE_DIRECTORY) Raise(kFileNotFound);
     Text target = destination;
     if (!target.empty() && target.back() == u'\\') target += NameOf(source);
@@ -190,7 +194,7 @@ class Win32FileMover final : public FileMover {
     // replaced; the move fails instead.
     if (!MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(),
                      MOVEFILE_COPY_ALLOWED)) {
-      RaiseLastError();
+      RaiseLastError(source);
     }
   }
 };
@@ -211,7 +215,7 @@ class Log {
     file_ =
         CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) RaiseLastError();
+    if (file_ == INVALID_HANDLE_VALUE) RaiseLastError(path);
   }
 
   void WriteLine(const Text& line) {
@@ -219,7 +223,7 @@ class Log {
     line_.clear();
     AppendAnsi(line);
     line_ += "\r\n";
-    if (!WriteAll(file_, line_)) RaiseLastError();
+    if (!WriteAll(file_, line_)) RaiseLastError(Text());
   }
 
   void Close() {
@@ -253,14 +257,14 @@ class Log {
     const int length = static_cast<int>(wide.size());
     const int size = WideCharToMultiByte(CP_ACP, flags, wide.data(), length,
                                          nullptr, 0, fallback, nullptr);
-    if (size <= 0) RaiseLastError();
+    if (size <= 0) RaiseLastError(Text());
     const size_t start = line_.size();
     line_.resize(start + size);
     if (WideCharToMultiByte(CP_ACP, flags, wide.data(), length,
                             line_.data() + start, size, fallback,
                             nullptr) != size) {
       line_.resize(start);
-      RaiseLastError();
+      RaiseLastError(Text());
     }
   }
 
@@ -323,12 +327,12 @@ class Win32Platform final : public Platform {
 
   void MakeFolder(const Text& path) override {
     if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) {
-      RaiseLastError(Operation::kMakeFolder);
+      RaiseLastError(path, Operation::kMakeFolder);
     }
   }
 
   void RemoveFolder(const Text& path) override {
-    if (!RemoveDirectoryW(SystemPath(path).c_str())) RaiseLastError();
+    if (!RemoveDirectoryW(SystemPath(path).c_str())) RaiseLastError(path);
   }
 
   void RenameEntry(const Text& old_path, const Text& new_path) override {
@@ -339,7 +343,7 @@ class Win32Platform final : public Platform {
     // Without MOVEFILE_REPLACE_EXISTING an existing entry is never replaced.
     if (!MoveFileExW(SystemPath(old_path).c_str(), SystemPath(new_path).c_str(),
                      0)) {
-      RaiseLastError();
+      RaiseLastError(old_path);
     }
   }
 

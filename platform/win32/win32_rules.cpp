@@ -155,7 +155,7 @@ std::wstring SystemPath(TextView path) {
   return extended;
 }
 
-int32_t FailureNumberOf(unsigned long error, Operation operation) {
+int32_t FailureNumberFor(unsigned long error, Operation operation) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
       return kFileNotFound;

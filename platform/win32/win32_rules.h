@@ -40,7 +40,7 @@ enum class Operation {
 };
 
 /// The Shuffler failure number for the Windows error code `error`.
-int32_t FailureNumberOf(unsigned long error,
-                        Operation operation = Operation::kOther);
+int32_t FailureNumberFor(unsigned long error,
+                         Operation operation = Operation::kOther);
 
 }  // namespace shuffler::win32

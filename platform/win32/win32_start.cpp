@@ -131,7 +131,9 @@ void StartProgram(const ProgramStart& start, const ProgramStarter& starter) {
   // user to elevate it.
   if (error == kElevationRequired) error = starter.shell_open(start);
   if (error == 0) return;
-  Raise(error == ERROR_CANCELLED ? kPermissionDenied : FailureNumberOf(error));
+  RaiseSystemFailure(
+      error == ERROR_CANCELLED ? kPermissionDenied : FailureNumberFor(error),
+      error, FromWide(start.file));
 }
 
 }  // namespace shuffler::win32

@@ -2,7 +2,7 @@
 // entry. The command line is read by the platform itself.
 #include <windows.h>
 
-#include "app/entry.h"
+#include "platform/platform.h"
 
 int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/,
                     PWSTR /*command_line*/, int /*show*/) {

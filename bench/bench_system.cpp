@@ -1,4 +1,4 @@
-#include "platform/posix/bench_system.h"
+#include "bench/bench_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
