@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Shuffler and shows it at work on a sample game folder under
-# build/demo/: a music folder before and after two runs, the rename log, and
-# the stand-in game it starts.
+# build/demo/: the music folder before and after each run, in the folder's
+# own order (as "ls -U" lists it, the order the shuffle renews) next to the
+# names sorted; the rename log; the stand-in game it starts; a /UNIQUE run;
+# and a launch that fails, naming the missing program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +27,15 @@ cd "$(dirname "$0")"
 GAME
 chmod +x "$game/gta3.exe"
 
-show() { echo "-- $1"; (cd "$game/mp3" && ls -1 --quoting-style=literal); echo; }
+# The folder's own order on the left, the names sorted on the right.
+show() {
+  echo "-- $1  (left: the order the file system lists the folder in)"
+  (cd "$game/mp3" &&
+    paste <(ls -1 -U --quoting-style=literal) <(ls -1 --quoting-style=literal) |
+    awk -F '\t' 'BEGIN { printf "   %-28s %s\n", "folder order (ls -U)", "sorted (ls)" }
+                  { printf "   %-28s %s\n", $1, $2 }')
+  echo
+}
 wait_for_game() {
   for _ in $(seq 50); do [[ -s "$game/game-started.txt" ]] && break; sleep 0.1; done
 }
@@ -48,7 +58,12 @@ echo "== Shuffler /DENUM /NOLAUNCH   (remove the number prefixes, start nothing)
 (cd "$game" && ./Shuffler /DENUM /NOLAUNCH)
 show "music folder after"
 
+echo "== Shuffler /UNIQUE /NOLAUNCH   (numbers 1 to the count, each once)"
+(cd "$game" && ./Shuffler /UNIQUE /NOLAUNCH)
+show "music folder after"
+
 echo "== Shuffler /LAUNCH missing.exe   (a failure is reported, the run goes on)"
+echo "   missing.exe is not in $game: the shuffle is done, then the launch fails"
 (cd "$game" && ./Shuffler /LAUNCH missing.exe 2>&1) || true
 show "music folder after"
 echo "The sample game folder is $game."

@@ -77,18 +77,21 @@ if readelf -l "$work/linux/Shuffler" | grep -q 'program interpreter'; then
   exit 1
 fi
 
-# The players' part of README.md as plain text: the sections before "For
-# developers", without "Download" (the player has downloaded already).
-# Code that holds spaces goes in single quotes, other code is left bare;
-# headings are underlined, code blocks indented, table rows written as
-# labelled lines, and long lines wrapped.
+# The players' part of README.md as plain text: every section but checking
+# the download (the player has it already), building, and the licence (in
+# LICENSE.txt beside it). Code that holds spaces goes in single quotes,
+# other code is left bare; headings are underlined, code blocks indented by
+# two, table rows written as labelled lines, and every line wrapped to 78
+# columns but a code line.
 readme_text() {
   awk '
-    /^## For developers/ { exit }
-    /^## / { skipping = ($0 == "## Download") }
+    /^## / {
+      skipping = ($0 == "## Checking the download" ||
+                  $0 == "## Building and contributing" || $0 == "## Licence")
+    }
     !skipping' "$1" |
   awk -v q="'" '
-    /^```/ { fenced = !fenced; print; next }
+    /^ *```/ { fenced = !fenced; print; next }
     fenced || !/`/ { print; next }
     {
       n = split($0, part, "`")
@@ -103,7 +106,7 @@ readme_text() {
       }
       print out
     }' |
-  sed -E -e '/^```/b' -e 's/\*\*([^*]+)\*\*/\1/g' \
+  sed -E -e '/^ *```/b' -e 's/\*\*([^*]+)\*\*/\1/g' -e 's/\*([a-z]+)\*/<\1>/g' \
          -e 's/\[([^]]+)\]\(([^)]+)\)/\1 (\2)/g' |
   awk '
     function wrap(text, first, rest,    words, n, i, line, count, out) {
@@ -133,8 +136,8 @@ readme_text() {
       sub(/ *\| *$/, "", row)
       return split(row, out, / *\| */)
     }
-    /^```/ { fenced = !fenced; next }
-    fenced { print "    " $0; next }
+    /^ *```/ { fenced = !fenced; next }
+    fenced { print "  " $0; next }
     /^\|/ {
       if (!in_table) {
         columns = cells($0, label)
@@ -149,6 +152,15 @@ readme_text() {
     { in_table = 0 }
     /^# /  { print underline(substr($0, 3), "="); next }
     /^## / { print underline(substr($0, 4), "-"); next }
+    length($0) > 78 {
+      # A long line keeps its indentation, and a list item its hanging one.
+      match($0, /^ *([-*]|[0-9]+\.)? */)
+      lead = substr($0, 1, RLENGTH)
+      hang = lead
+      gsub(/./, " ", hang)
+      print wrap(substr($0, RLENGTH + 1), lead, hang)
+      next
+    }
     { print }'
 }
 

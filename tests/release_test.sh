@@ -87,7 +87,17 @@ for text in README.txt LICENSE.txt; do
     fail "$text has a line that does not end with CR LF"
   fi
 done
-grep -q $'^Installing\r$' "$game/README.txt" || fail "README.txt lacks Installing"
+# The quick start with its SmartScreen advice, the undo advice, and every
+# line within 78 columns.
+grep -q $'^Quick start on Windows\r$' "$game/README.txt" \
+  || fail "README.txt lacks the quick start"
+grep -q '"Run anyway"' "$game/README.txt" \
+  || fail "README.txt lacks the SmartScreen advice"
+grep -q $'^Undo and backups\r$' "$game/README.txt" \
+  || fail "README.txt lacks the undo advice"
+if grep -q $'^.\\{79,\\}\r$' "$game/README.txt"; then
+  fail "README.txt has a line longer than 78 columns"
+fi
 if grep -q 'For developers\|scripts/' "$game/README.txt"; then
   fail "README.txt holds the developers' part"
 fi
