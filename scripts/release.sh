@@ -79,7 +79,7 @@ fi
 
 # The players' part of README.md as plain text: every section but checking
 # the download (the player has it already), building, and the licence (in
-# LICENSE.txt beside it). Code that holds spaces goes in single quotes,
+# LICENSE.txt beside it), and no picture. Code that holds spaces goes in single quotes,
 # other code is left bare; headings are underlined, code blocks indented by
 # two, table rows written as labelled lines, and every line wrapped to 78
 # columns but a code line.
@@ -89,6 +89,7 @@ readme_text() {
       skipping = ($0 == "## Checking the download" ||
                   $0 == "## Building and contributing" || $0 == "## Licence")
     }
+    /^<img / { getline; next }  # a picture and the blank line after it
     !skipping' "$1" |
   awk -v q="'" '
     /^ *```/ { fenced = !fenced; print; next }
