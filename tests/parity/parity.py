@@ -31,7 +31,9 @@ import tempfile
 
 # The scenarios: a name, the arguments, and the game folder's entries
 # (relative paths; a trailing "/" makes a folder), and where it is not the
-# program's own, the name the program is given in the game folder. Each file holds its own
+# program's own (None), the name the program is given in the game folder, and
+# the folders that refuse every change (made immutable, which binds the
+# superuser too; where that cannot be done they are left as they are). Each file holds its own
 # bare name, so that two files that may swap names hold the same bytes.
 SCENARIOS = [
     ("plain shuffle, ten entries", ["/NOLAUNCH"], [
@@ -66,6 +68,12 @@ SCENARIOS = [
         "mp3/", "mp3/Song.mp3"]),
     ("no options and no game", [], ["mp3/", "mp3/Song.mp3"]),
     ("renamed to gta3.exe", [], ["mp3/", "mp3/Song.mp3"], "gta3.exe"),
+    ("a music folder that refuses every change", ["/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/Track.MP3"],
+     None, ["mp3"]),
+    ("a write-protected music folder with a temp", ["/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/temp/"],
+     None, ["mp3"]),
 ]
 
 RUN_LIMIT_SECONDS = 120
@@ -88,6 +96,14 @@ def make_game(folder, entries, program, program_name):
             with open(path, "w", encoding="utf-8") as file:
                 file.write(bare_name(os.path.basename(path)))
     shutil.copy2(program, os.path.join(folder, program_name))
+
+
+def lock(game, folders, locked):
+    """Makes `folders` of `game` refuse every change, or change again."""
+    for folder in folders:
+        subprocess.run(["chattr", "+i" if locked else "-i",
+                        os.path.join(game, folder)], capture_output=True,
+                       check=False, timeout=RUN_LIMIT_SECONDS)
 
 
 def hide_numbers(text):
@@ -237,18 +253,23 @@ def main():
         for number, scenario in enumerate(SCENARIOS):
             name, arguments, entries = scenario[:3]
             linux_name, windows_name = (
-                (scenario[3], scenario[3]) if len(scenario) > 3 else
-                (os.path.basename(linux_program),
-                 os.path.basename(windows_program)))
+                (scenario[3], scenario[3]) if len(scenario) > 3 and
+                scenario[3] else (os.path.basename(linux_program),
+                                  os.path.basename(windows_program)))
+            locked = scenario[4] if len(scenario) > 4 else []
             linux_game = os.path.join(root, "l%d" % number)
             windows_game = os.path.join(root, "w%d" % number)
             make_game(linux_game, entries, linux_program, linux_name)
             make_game(windows_game, entries, windows_program, windows_name)
+            for game in (linux_game, windows_game):
+                lock(game, locked, True)
 
             linux_status, linux_boxes = run_linux(
                 linux_name, linux_game, arguments)
             windows_status, windows_boxes, windows_text = run_windows(
                 wine_run, prefix, windows_name, windows_game, arguments)
+            for game in (linux_game, windows_game):
+                lock(game, locked, False)
             compared = [
                 ("boxes", linux_boxes, windows_boxes),
                 ("folder", folder_state(linux_game, linux_name),
