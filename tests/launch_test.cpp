@@ -24,14 +24,11 @@ struct Case {
 };
 
 TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
+  // One case a line.
+  // clang-format off
   const Case cases[] = {
       {u"/LAUNCH game.exe /DEBUG", kBothGames, u"game.exe", {}, true},
-      {u"/LAUNCH \"My Game.exe\" /DENUM",
-       kNoGame,
-       u"My Game.exe",
-       {},
-       false,
-       true},
+      {u"/LAUNCH \"My Game.exe\" /DENUM", kNoGame, u"My Game.exe", {}, false, true},
       {u"/launch Game.EXE", kNoGame, u"Game.EXE", {}},
       // The search for the end starts two characters after an unquoted
       // name's first character, one after a quoted one's.
@@ -60,35 +57,11 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       // A name that is no file is read as a program and its arguments: the
       // shortest program that is a file, ".exe" added to a name without an
       // extension, the rest as typed; a quote opens a program's name.
-      {u"/LAUNCH \"gta-vc.exe -nointro\"",
-       kBothGames,
-       u"gta-vc.exe",
-       {},
-       false,
-       false,
-       u"-nointro"},
+      {u"/LAUNCH \"gta-vc.exe -nointro\"", kBothGames, u"gta-vc.exe", {}, false, false, u"-nointro"},
       {u"/LAUNCH gta3", kFirstGame, u"gta3.exe", {}},
-      {u"/LAUNCH \"bin\\game.exe  -x \\\"",
-       kNoGame,
-       u"bin\\game.exe",
-       {},
-       false,
-       false,
-       u"-x \\"},
-      {u"/LAUNCH \"My Game.exe -w\"",
-       kNoGame,
-       u"My Game.exe",
-       {},
-       false,
-       false,
-       u"-w"},
-      {u"/LAUNCH \"game ./x *\"",
-       kNoGame,
-       u"game.exe",
-       {},
-       false,
-       false,
-       u"./x *"},
+      {u"/LAUNCH \"bin\\game.exe  -x \\\"", kNoGame, u"bin\\game.exe", {}, false, false, u"-x \\"},
+      {u"/LAUNCH \"My Game.exe -w\"", kNoGame, u"My Game.exe", {}, false, false, u"-w"},
+      {u"/LAUNCH \"game ./x *\"", kNoGame, u"game.exe", {}, false, false, u"./x *"},
       {u"/LAUNCH \"\"game.exe\" -x", kNoGame, u"game.exe", {}},
       {u"/LAUNCH \"missing.exe -x\"", kBothGames, u"", {kFileNotFound}},
       {u"/LAUNCH \"gta? -x\"", kBothGames, u"", {kFileNotFound}},
@@ -96,49 +69,14 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       // is the only game there.
       {u"", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
       {u"", kBothGames, u"GTA-VC.EXE", {}, false, false, {}, {u"gta3.exe"}},
-      {u"",
-       kFirstGame,
-       u"",
-       {kStartsItself},
-       false,
-       false,
-       {},
-       {u"Shuffler.exe", u"gta3.exe"}},
+      {u"", kFirstGame, u"", {kStartsItself}, false, false, {}, {u"Shuffler.exe", u"gta3.exe"}},
       {u"/NOLAUNCH", kNoGame, u"", {}, false, false, {}, {u"gta3.exe"}},
       // Where letter case tells names apart, the game found is started.
       {u"", kFirstGame, u"gta3.exe", {}, false, false, {}, {u"GTA3.EXE"}},
-      {u"/LAUNCH gta3.exe",
-       kNoGame,
-       u"",
-       {kStartsItself},
-       false,
-       false,
-       {},
-       {u"gta3.exe"}},
-      {u"/LAUNCH GTA3.EXE",
-       kNoGame,
-       u"",
-       {kStartsItself},
-       false,
-       false,
-       {},
-       {u"gta3.exe"}},
-      {u"/LAUNCH \"gta3 -x\"",
-       kNoGame,
-       u"",
-       {kStartsItself},
-       false,
-       false,
-       {},
-       {u"gta3.exe"}},
-      {u"/LAUNCH \"game -x\"",
-       kNoGame,
-       u"game.exe",
-       {},
-       false,
-       false,
-       u"-x",
-       {u"gta3.exe"}},
+      {u"/LAUNCH gta3.exe", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
+      {u"/LAUNCH GTA3.EXE", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
+      {u"/LAUNCH \"gta3 -x\"", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
+      {u"/LAUNCH \"game -x\"", kNoGame, u"game.exe", {}, false, false, u"-x", {u"gta3.exe"}},
       // The extension is looked for in the last part of the name only.
       {u"/LAUNCH bin\\v1.0\\game", kNoGame, u"bin\\v1.0\\game.exe", {}},
       // A wrapped command is run instead: no game, no "/LAUNCH" and no
@@ -148,6 +86,7 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       {u"/NOLAUNCH", kFirstGame, u"", {}, false, false, {}, {}, true},
       {u"/LAUNCH", kBothGames, u"", {}, false, false, {}, {}, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
     FakePlatform fake;
