@@ -116,6 +116,13 @@ TEST(Startup, TypicalRunCountsListsShufflesLaunchesAndEnds) {
   EXPECT_TRUE(held.started.empty());
   EXPECT_EQ(held.Names(Text(FakePlatform::kMusic)),
             (std::vector<Text>{u"Song.mp3", u"07-Other.mp3"}));
+  // A copy that wraps a launcher's command still hands over to it.
+  held.has_command = true;
+  frmOne wrapper(held);
+  ASSERT_TRUE(RunToEnd(wrapper));
+  EXPECT_TRUE(held.command_ran && held.boxes.empty());
+  EXPECT_EQ(held.Names(Text(FakePlatform::kMusic)),
+            (std::vector<Text>{u"Song.mp3", u"07-Other.mp3"}));
 }
 
 TEST(Startup, AFailureIsShownAndTheRunGoesOn) {
