@@ -61,16 +61,23 @@ std::string ReadAll(int fd) {
   return text;
 }
 
+// The argument vector of `words`, ending in a null pointer; `words` keeps
+// the storage.
+std::vector<char*> ArgumentVector(std::vector<std::string>& words) {
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
 // Starts `program` with standard input from /dev/null, standard error into
 // `error_fd`, and standard output there too or discarded.
 int Spawn(const std::string& program, const std::vector<std::string>& arguments,
           int error_fd, Captured captured) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ArgumentVector(words);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -277,10 +284,7 @@ RenameKill RunKilledAtRename(const std::string& program,
                              std::chrono::milliseconds timeout) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ArgumentVector(words);
   // A sanitizer's leak check at the end would trace the process itself,
   // which a traced process cannot allow.
   std::vector<std::string> variables;
