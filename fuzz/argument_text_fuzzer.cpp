@@ -70,9 +70,10 @@ void Check(const Text& args) {
       const bool cut_there =
           start <= args.size() && args.compare(start, name.size(), name) == 0;
       // A name that is no file is read as a program and its arguments, and
-      // the program is given ".exe" when it has no extension.
+      // the program is given ".exe" when it has no extension. The program
+      // keeps the letter case typed; names ignore it, as on Windows.
       const bool read_as_command =
-          name == u"gta3.exe" && args.find(u"gta3") != Text::npos;
+          AsciiUpper(name) == u"GTA3.EXE" && upper.find(u"GTA3") != Text::npos;
       Require(name.empty() || cut_there || read_as_command,
               "the name is a piece of the argument text", args);
       Require(name.empty() || args.find(name) != Text::npos || read_as_command,
