@@ -111,7 +111,7 @@ quoted=$(grep -oE "(^|[ (])'[^']+'" <<<"$text" |
 # /LAUNCH, without which another game does not start.
 steps=$(tr -d '\r' <"$game/README.txt" |
   awk '/^Quick start on Windows$/ { on = 1 } on && /^[0-9]+\. / { steps = 1 }
-       steps && /^[^ 0-9]/ { exit } steps' | tr -s ' \n' '  ')
+       steps && /^[^ 0-9]/ { steps = on = 0 } steps' | tr -s ' \n' '  ')
 grep -q '/LAUNCH' <<<"$steps" || fail "the quick start's steps lack /LAUNCH"
 grep -q 'first start [^.]*renames every song' <<<"$steps" \
   || fail "the quick start's steps do not say that the first start shuffles"
