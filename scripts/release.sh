@@ -79,10 +79,13 @@ fi
 
 # The players' part of README.md as plain text: every section but checking
 # the download (the player has it already), building, and the licence (in
-# LICENSE.txt beside it), and no picture. Code that holds spaces goes in single quotes,
-# other code is left bare; headings are underlined, code blocks indented by
-# two, table rows written as labelled lines, and every line wrapped to 78
-# columns but a code line.
+# LICENSE.txt beside it), and no picture. Inline code that holds a space
+# goes in single quotes, so that a name such as 'Song - Live.mp3' reads as
+# one; other inline code is left bare. Whatever a player types or pastes is
+# a code block of its own in README.md, and comes out as an indented line
+# exactly as it is to be typed: never in quotes. Headings are underlined,
+# code blocks indented by two, table rows written as labelled lines, and
+# every line wrapped to 78 columns but a code line.
 readme_text() {
   awk '
     /^## / {
@@ -101,7 +104,7 @@ readme_text() {
         code = !code
         if (code) {
           # A span that goes on to the next line holds a line break.
-          mark = (i == n || part[i] ~ / / || part[i] !~ /[[:alnum:]]/) ? q : ""
+          mark = (i == n || part[i] ~ / /) ? q : ""
         }
         out = out mark part[i]
       }

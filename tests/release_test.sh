@@ -101,6 +101,20 @@ fi
 if grep -q 'For developers\|scripts/' "$game/README.txt"; then
   fail "README.txt holds the developers' part"
 fi
+# What a player pastes is a line of its own, exactly as it is typed: no
+# quoted span holds an option, "--", %command%, a double quote or a path.
+text=$(tr -d '\r' <"$game/README.txt" | tr -s ' \n' '  ')
+quoted=$(grep -oE "(^|[ (])'[^']+'" <<<"$text" |
+  grep -E "/[A-Za-z]{4}|--|%command%|\"|'\.?/" || true)
+[[ -z "$quoted" ]] || fail "README.txt quotes what is to be pasted: $quoted"
+# The quick start's steps say that the first start shuffles, and name
+# /LAUNCH, without which another game does not start.
+steps=$(tr -d '\r' <"$game/README.txt" |
+  awk '/^Quick start on Windows$/ { on = 1 } on && /^[0-9]+\. / { steps = 1 }
+       steps && /^[^ 0-9]/ { steps = on = 0 } steps' | tr -s ' \n' '  ')
+grep -q '/LAUNCH' <<<"$steps" || fail "the quick start's steps lack /LAUNCH"
+grep -q 'first start [^.]*renames every song' <<<"$steps" \
+  || fail "the quick start's steps do not say that the first start shuffles"
 grep -q $'^MIT License\r$' "$game/LICENSE.txt" || fail "LICENSE.txt is not MIT"
 LC_ALL=C grep -aPq "$(sed 's/./&\\x00/g' <<<"$version")" "$game/Shuffler.exe" \
   || fail "Shuffler.exe does not carry version $version"
