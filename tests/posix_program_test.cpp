@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -304,37 +306,46 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
   WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
   WriteBytes(game_ / "mp3" / "Other.mp3", "other");
   AddStandIn("gta3.exe", "default.txt");
+  // The command reports, and with "sigpipe" shows that SIGPIPE still ends
+  // it.
   const std::string report =
-      "{ echo $$; printf '[%s]' \"$@\"; echo; ls mp3; } > seen.txt; exit 7";
-  const auto wrap = [&](const std::string& options, const std::string& tail) {
-    return RunLine("sh -c " +
-                   Quoted("echo $$ > pid.txt; exec ./Shuffler " + options +
-                          " -- /bin/sh -c " + Quoted(report) + " sh " + tail));
-  };
+      "{ echo $$; printf '[%s]' \"$@\"; echo; ls mp3; echo \"hud=$DXVK_HUD\"; "
+      "} > seen.txt; [ \"$1\" != sigpipe ] || kill -PIPE $$; exit 7";
+  WriteBytes(game_ / "a=b", "#!/bin/sh\nDXVK_HUD=a=b exec \"$@\"\n");
+  fs::permissions(game_ / "a=b", fs::perms::owner_all);
   const auto seen = [&] { return ReadBytes(game_ / "seen.txt"); };
+  ASSERT_EQ(mkfifo((game_ / "unread").c_str(), 0600), 0);
   struct Row {
-    std::string options, tail;
+    std::string errors, options, environment, tail, args, hud;
     bool log, denum;
   };
   // Options after "--" are the command's: "/DENUM" and "/DEBUG" there
-  // change nothing and are handed on.
-  for (const Row& row : {Row{"/DEBUG", "arg 'two words'", true, false},
-                         Row{"", "/DENUM /DEBUG /NOLAUNCH", false, false},
-                         Row{"/denum", "", false, true}}) {
-    SCOPED_TRACE(row.options + " -- " + row.tail);
+  // change nothing and are handed on. Standard error on a pipe nobody reads
+  // takes the boxes of a folder that cannot move, and the run goes on.
+  for (const Row& row :
+       {Row{"", "/DEBUG", "", "arg 'two words'", "[arg][two words]", "", true,
+            false},
+        Row{"", "", "", "/DENUM /DEBUG /NOLAUNCH",
+            "[/DENUM][/DEBUG][/NOLAUNCH]", "", false, false},
+        Row{"", "/denum", "DXVK_HUD=1", "", "[]", "1", false, true},
+        Row{"3<>unread 2>unread 3<&-", "/UNIQUE", "./a=b", "sigpipe",
+            "[sigpipe]", "a=b", false, false}}) {
+    SCOPED_TRACE(row.options + " -- " + row.environment + " " + row.tail);
     fs::remove(game_ / "Shuffler.log");
-    const int status = wrap(row.options, row.tail);
+    if (!row.errors.empty()) fs::create_directory(game_ / "mp3" / "folder");
+    const int status =
+        RunLine("timeout -s KILL 30 sh -c " +
+                Quoted("echo $$ > pid.txt; exec " + row.errors +
+                       " ./Shuffler " + row.options + " -- " + row.environment +
+                       " /bin/sh -c " + Quoted(report) + " sh " + row.tail));
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_EQ(WEXITSTATUS(status), row.errors.empty() ? 7 : 128 + 13);
     EXPECT_EQ(stderr_, "");
     const std::string pid = ReadBytes(game_ / "pid.txt");
     ASSERT_FALSE(pid.empty());
     EXPECT_EQ(seen().rfind(pid, 0), 0u) << seen();
-    const std::string expected_args =
-        row.tail == "arg 'two words'" ? "[arg][two words]"
-        : row.tail.empty()            ? "[]"
-                                      : "[/DENUM][/DEBUG][/NOLAUNCH]";
-    EXPECT_NE(seen().find("\n" + expected_args + "\n"), std::string::npos);
+    EXPECT_NE(seen().find("\n" + row.args + "\n"), std::string::npos);
+    EXPECT_NE(seen().find("\nhud=" + row.hud + "\n"), std::string::npos);
     // The command saw the music already shuffled.
     const auto after = MusicContents();
     EXPECT_EQ(seen().find("temp"), std::string::npos);
@@ -343,6 +354,9 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
     EXPECT_EQ(fs::exists(game_ / "Shuffler.log"), row.log);
     if (row.log) {
       EXPECT_EQ(ReadBytes(game_ / "Shuffler.log").rfind("Renamed \"", 0), 0u);
+    }
+    for (const auto& entry : fs::directory_iterator(game_ / "mp3")) {
+      if (entry.is_directory()) fs::remove(entry.path());
     }
   }
 
@@ -361,8 +375,9 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
   ASSERT_EQ(Run("/DEBUG -- /bin/sh -c 'ls /proc/$$/fd' > fds.txt"), 0);
   EXPECT_EQ(ReadBytes(game_ / "fds.txt"), ReadBytes(game_ / "fds-alone.txt"));
 
-  // A command that cannot start: one box, and a shell's status. A "--help"
-  // after "--" is the command's name, not a question.
+  // A command that cannot start: one box, the same in the log, and a
+  // shell's status. A "--help" after "--" is the command's name, not a
+  // question.
   WriteBytes(game_ / "not-a-program", "data");
   struct Unstartable {
     std::string command, box;
@@ -370,42 +385,60 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
   };
   const std::string not_found = "53\nDescription: File not found\n";
   const std::string refused = "70\nDescription: Permission denied\n";
-  for (const Unstartable& row : {Unstartable{"./missing-game", not_found, 127},
-                                 Unstartable{"missing-game", not_found, 127},
-                                 Unstartable{"./not-a-program", refused, 126},
-                                 Unstartable{"./mp3", refused, 126},
-                                 Unstartable{"--help", not_found, 127}}) {
+  for (const Unstartable& row :
+       {Unstartable{"./missing-game", not_found, 127},
+        Unstartable{"A=1 B_2= missing-game", not_found, 127},
+        Unstartable{"./not-a-program", refused, 126},
+        Unstartable{"./mp3", refused, 126},
+        Unstartable{"--help", not_found, 127}}) {
     SCOPED_TRACE(row.command);
     const int status = Run("/DEBUG -- " + row.command + " x");
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), row.code);
     EXPECT_EQ(stderr_,
               "Shuffler: An error occurred!\n\nError Number: " + row.box);
+    std::string logged = row.box.substr(0, row.box.size() - 1);
+    logged.replace(logged.find("\nDescription: "), 14, ", ");
+    EXPECT_TRUE(ReadBytes(game_ / "Shuffler.log")
+                    .ends_with("\"\r\n*** An error occurred! " + logged + ": " +
+                               row.command.substr(row.command.rfind(' ') + 1) +
+                               "\r\n"));
   }
   // No game was started by any of these runs.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(game_ / "default.txt"));
 }
 
-// Asked for help or the version, Shuffler answers and ends: no file is
-// touched, nothing is started.
+// Asked for help or the version, in any spelling and letter case, Shuffler
+// answers and ends: no file is touched, nothing is started. The name after
+// "/LAUNCH" and the words after "--" are no questions.
 TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingAnything) {
   WriteBytes(game_ / "mp3" / "07-Song.mp3", "song");
-  for (const std::string args :
-       {"--help", "-h", "/DEBUG --version", "/NOLAUNCH -h -- x"}) {
+  std::vector<std::string> asked = {"/DEBUG --version", "/NOLAUNCH -h -- x"};
+  for (std::string word : {"-h", "--help", "-help", "/h", "/help", "-?", "/?",
+                           "--?", "-v", "--version", "-version", "/version"}) {
+    asked.push_back(word);
+    for (char& c : word)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    asked.push_back("/NOLAUNCH " + Quoted(word));
+  }
+  for (const std::string& args : asked) {
     SCOPED_TRACE(args);
     ASSERT_EQ(Run(args + " > out.txt"), 0);
     EXPECT_EQ(stderr_, "");
     const std::string out = ReadBytes(game_ / "out.txt");
-    EXPECT_EQ(out.rfind(args.find("version") != std::string::npos
-                            ? "Shuffler " SHUFFLER_VERSION "\n"
-                            : "Usage: Shuffler [options] [-- command",
+    const bool version = args.find_first_of("vV") != std::string::npos;
+    EXPECT_EQ(out.rfind(version ? "Shuffler " SHUFFLER_VERSION "\n"
+                                : "Usage: Shuffler [options] [-- command",
                         0),
               0u)
         << out;
   }
   EXPECT_TRUE(fs::exists(game_ / "mp3" / "07-Song.mp3"));
   EXPECT_FALSE(fs::exists(game_ / "Shuffler.log"));
+  ASSERT_EQ(Run("/launch -h /NOLAUNCH > out.txt"), 0);
+  EXPECT_EQ(ReadBytes(game_ / "out.txt"), "");
+  EXPECT_FALSE(fs::exists(game_ / "mp3" / "07-Song.mp3"));
 }
 
 // Started through a symbolic link, Shuffler shuffles the music next to the

@@ -2,6 +2,7 @@
 // /proc/self/exe).
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -110,6 +111,41 @@ bool WriteAll(int fd, std::string_view bytes) {
       return false;
     }
     bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+// Writes all of `bytes` to `fd` without being killed by SIGPIPE where `fd`
+// is a pipe nobody reads any more; false when a write fails. The signal is
+// held back for the write, and the one it raised is taken off again, so the
+// process and what it starts keep the signal handling they were given.
+bool WriteAllWithoutSigpipe(int fd, std::string_view bytes) {
+  sigset_t pipe_signal, old_mask, pending;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  const bool was_pending =
+      sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  if (sigprocmask(SIG_BLOCK, &pipe_signal, &old_mask) != 0) return false;
+  const bool written = WriteAll(fd, bytes);
+  if (!written && errno == EPIPE && !was_pending) {
+    const timespec now{};
+    while (sigtimedwait(&pipe_signal, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+  return written;
+}
+
+// True when `word` sets a variable of the environment, as env reads it: a
+// name of letters, digits and "_" that does not begin with a digit, then "="
+// and the value.
+bool IsAssignment(std::string_view word) {
+  const size_t equals = word.find('=');
+  if (equals == 0 || equals == std::string_view::npos) return false;
+  for (size_t i = 0; i < equals; ++i) {
+    const char c = word[i];
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!letter && c != '_' && (i == 0 || c < '0' || c > '9')) return false;
   }
   return true;
 }
@@ -316,11 +352,16 @@ class PosixPlatform : public Platform {
   PosixPlatform(int argc, char** argv) {
     if (argc > 0 && argv != nullptr && argv[0] != nullptr) argv0_ = argv[0];
     // Options are read only before a lone "--": what follows is a command,
-    // kept byte for byte, whose paths may hold "/debug" or "/launch".
+    // kept byte for byte, whose paths may hold "/debug" or "/launch". Its
+    // leading NAME=value words are its environment.
     for (int i = 1; i < argc; ++i) {
       const std::string_view argument = argv[i];
       if (has_command_) {
-        command_.emplace_back(argument);
+        if (command_.empty() && IsAssignment(argument)) {
+          environment_.emplace_back(argument);
+        } else {
+          command_.emplace_back(argument);
+        }
         continue;
       }
       if (argument == "--") {
@@ -499,6 +540,7 @@ class PosixPlatform : public Platform {
     }
     if (fd < 0) RaiseError(errno, PathRole::kTarget, bytes);
     log_fd_ = fd;
+    log_path_ = bytes;
   }
 
   // Each line is written as it comes, so that it is in the file before the
@@ -566,9 +608,9 @@ class PosixPlatform : public Platform {
 
   bool HasCommand() const override { return has_command_; }
 
-  // The command is found as a shell finds it, through PATH unless it holds
-  // a "/", and starts in the folder Shuffler was started in. Every other
-  // file Shuffler opens is closed on exec.
+  // The command is found as a shell finds it, through PATH (its own, when
+  // it sets one) unless it holds a "/", and starts in the folder Shuffler
+  // was started in. Every other file Shuffler opens is closed on exec.
   void RunCommand() override {
     CloseLogQuietly();
     std::fflush(nullptr);
@@ -576,12 +618,27 @@ class PosixPlatform : public Platform {
     for (std::string& word : command_)
       argv.push_back(word.data());
     argv.push_back(nullptr);
-    if (!command_.empty()) execvp(argv[0], argv.data());
+    int error = 0;
+    for (const std::string& assignment : environment_) {
+      const size_t equals = assignment.find('=');
+      if (setenv(assignment.substr(0, equals).c_str(),
+                 assignment.c_str() + equals + 1, 1) != 0) {
+        error = errno;
+        break;
+      }
+    }
+    if (error == 0 && !command_.empty()) {
+      execvp(argv[0], argv.data());
+      error = errno;
+    }
+    if (error == 0) error = ENOENT;  // no command was given
     // Only a command that cannot start comes back here.
-    const int error = command_.empty() ? ENOENT : errno;
     exit_status_ = error == ENOENT ? 127 : 126;
-    RaiseError(error, PathRole::kExisting,
-               command_.empty() ? std::string() : command_[0]);
+    const std::string name = command_.empty() ? std::string() : command_[0];
+    const Failure failure =
+        MakeFailure(FailureNumberFor(error, PathRole::kExisting));
+    LogCommandFailure(failure, name);
+    RaiseSystemFailure(failure.Number, error, DecodeUtf8(name));
   }
 
   void ShowStopBox(const Text& prompt, const Text& caption) override {
@@ -595,7 +652,8 @@ class PosixPlatform : public Platform {
       message += prompt[i];
     }
     message += u'\n';
-    WriteAll(STDERR_FILENO, EncodeUtf8(message));
+    // A box nobody can see is dropped, and the run goes on.
+    WriteAllWithoutSigpipe(STDERR_FILENO, EncodeUtf8(message));
   }
 
   void ProcessMessages() override {}
@@ -757,6 +815,21 @@ class PosixPlatform : public Platform {
     listing_ = Listing::kNone;
   }
 
+  // Adds the failure of the command `name` to the end of the log this run
+  // wrote, if it wrote one, in the log's own style for a failure: a
+  // launcher may show nobody Shuffler's standard error.
+  void LogCommandFailure(const Failure& failure, const std::string& name) {
+    if (log_path_.empty()) return;
+    const int fd = open(log_path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return;
+    Text line = u"*** An error occurred! " +
+                DecodeUtf8(std::to_string(failure.Number)) + u", " +
+                failure.Description;
+    if (!name.empty()) line += u": " + DecodeUtf8(name);
+    WriteAll(fd, EncodeWindows1252(line) + "\r\n");
+    close(fd);
+  }
+
   // Closes the log; false when closing failed.
   bool CloseLogQuietly() {
     if (log_fd_ < 0) return true;
@@ -769,6 +842,8 @@ class PosixPlatform : public Platform {
   Text arguments_;
   bool has_command_ = false;
   std::vector<std::string> command_;  // the words after "--", as given
+  // The NAME=value words between "--" and the command.
+  std::vector<std::string> environment_;
   int exit_status_ = 0;
 
   // The byte paths of the current rename; kept to reuse their storage.
@@ -787,6 +862,7 @@ class PosixPlatform : public Platform {
 
   int log_fd_ = -1;
   std::string log_line_;  // the line being written
+  std::string log_path_;  // the log this run opened; empty when none
 
   int claim_fd_ = -1;  // the folder this run claimed, locked
 };
