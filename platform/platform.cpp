@@ -5,7 +5,7 @@
 
 namespace shuffler {
 
-Text Platform::FindEntry(const Text& path, ListMask mask) {
+Text PlatformDefaults::FindEntry(const Text& path, ListMask mask) {
   const SplitPath split = SplitAtLastSeparator(path, Separator());
   if (split.name.empty() || HasWildcards(split.name)) return Text();
   return ListFirst(path, mask);
