@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/platform.h"
+#include "base/failure.h"
 
 namespace shuffler {
 

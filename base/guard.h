@@ -17,7 +17,7 @@
 #include <new>
 #include <utility>
 
-#include "platform/platform.h"
+#include "base/failure.h"
 
 namespace shuffler {
 

@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include "base/failure.h"
+
 namespace shuffler {
 
 int64_t InStr(int64_t start, TextView text, TextView needle) {

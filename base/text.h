@@ -1,13 +1,17 @@
-// Text helpers with 1-based character positions, where a search result of 0
-// means "not found". The startup and shuffle code state their position
-// arithmetic this way, so these keep it readable.
+// Shuffler's texts, and text helpers with 1-based character positions,
+// where a search result of 0 means "not found". The startup and shuffle code
+// state their position arithmetic this way, so these keep it readable.
 #pragma once
 
 #include <cstdint>
-
-#include "platform/platform.h"
+#include <string>
+#include <string_view>
 
 namespace shuffler {
+
+/// Shuffler's texts: sequences of 16-bit characters (UTF-16 code units).
+using Text = std::u16string;
+using TextView = std::u16string_view;
 
 /// Position of the first `needle` in `text` at or after position `start`
 /// (1-based); 0 when there is none.

@@ -86,13 +86,3 @@ std::string EncodeWindows1252(TextView text) {
 }
 
 }  // namespace shuffler
-
-namespace shuffler {
-
-Text Platform::FindEntry(const Text& path, ListMask mask) {
-  const SplitPath split = SplitAtLastSeparator(path, Separator());
-  if (split.name.empty() || HasWildcards(split.name)) return Text();
-  return ListFirst(path, mask);
-}
-
-}  // namespace shuffler

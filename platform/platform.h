@@ -4,60 +4,19 @@
 // of them: an operation that fails throws `Failure` (it never returns an error
 // code), except `NextRandom`, `ProcessMessages`, `HasCommand` and
 // `EndProcess`, which cannot fail. There is one implementation per operating
-// system (platform/posix, platform/win32) and a scriptable fake in tests/.
+// system (platform/posix, platform/win32) and a scriptable fake in tests/,
+// each built on `PlatformDefaults`. Every operation of `Platform` itself is
+// pure, so a platform that wraps another must forward each one.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <string_view>
 
+#include "base/failure.h"
+#include "base/text.h"
 #include "platform/random.h"
 
 namespace shuffler {
-
-/// Shuffler's texts: sequences of 16-bit characters (UTF-16 code units).
-using Text = std::u16string;
-using TextView = std::u16string_view;
-
-/// What every failed operation reports: the number and description that the
-/// boxes and the log show, and, for those debugging, the cause behind them.
-struct Failure {
-  int32_t Number = 0;
-  Text Description;
-  /// The operating system's own error code (errno, GetLastError()) that the
-  /// number was mapped from; 0 for a failure of Shuffler's own checks.
-  int64_t SystemError = 0;
-  /// The path the failed operation was about, when it was about one.
-  Text Path;
-};
-
-/// The failure numbers Shuffler reports; each platform maps its own error
-/// codes onto these in one place.
-enum FailureNumber : int32_t {
-  kInvalidArgument = 5,
-  kOverflow = 6,
-  kOutOfMemory = 7,
-  kSubscriptOutOfRange = 9,
-  kBadFileNameOrNumber = 52,
-  kFileNotFound = 53,
-  kFileAlreadyExists = 58,
-  kPermissionDenied = 70,
-  kPathFileAccessError = 75,
-  kPathNotFound = 76,
-  kObjectNotSet = 91,
-  /// The program to start is Shuffler's own file.
-  kStartsItself = 1000,
-};
-
-/// The failure `number` with its standard description.
-Failure MakeFailure(int32_t number);
-/// Throws `MakeFailure(number)`.
-[[noreturn]] void Raise(int32_t number);
-/// Throws `MakeFailure(number)` with its cause: the system's error code and
-/// the path.
-[[noreturn]] void RaiseSystemFailure(int32_t number, int64_t system_error,
-                                     Text path);
 
 /// Which entries a listing admits. Entries with the hidden or system
 /// attribute never appear.
@@ -122,20 +81,15 @@ class Platform {
   virtual Text ListNext() = 0;
   /// The exact look-up of one entry: the name of the entry at `path` as its
   /// folder lists it, when `mask` admits it; empty text otherwise. No
-  /// character of the name is a wildcard. Ends a listing in progress. Here,
-  /// a listing of the name itself: where "*" and "?" are wildcards, no
-  /// entry's name holds them.
-  virtual Text FindEntry(const Text& path, ListMask mask);
+  /// character of the name is a wildcard. Ends a listing in progress.
+  virtual Text FindEntry(const Text& path, ListMask mask) = 0;
   /// The name by which the folder `folder` holds the sub-folder `name`, for
   /// a folder copied from a system where letter case does not tell names
   /// apart: `name` itself when there is one of that exact name, or where
   /// names ignore letter case anyway; else the one sub-folder whose name
   /// differs from `name` only in ASCII letter case, when there is exactly
-  /// one. Otherwise `name`. Never fails. Here: `name`.
-  virtual Text FolderNameInAnyCase(const Text& folder, const Text& name) {
-    (void)folder;
-    return name;
-  }
+  /// one. Otherwise `name`. Never fails.
+  virtual Text FolderNameInAnyCase(const Text& folder, const Text& name) = 0;
 
   /// Creates a folder; fails when it exists or its parent is missing.
   virtual void MakeFolder(const Text& path) = 0;
@@ -178,12 +132,12 @@ class Platform {
   /// words after a lone "--"): once the music is shuffled that command takes
   /// the process over, and no game is chosen or started. False where there
   /// is no such mode.
-  virtual bool HasCommand() const { return false; }
+  virtual bool HasCommand() const = 0;
   /// Hands the process over to that command, with its arguments and the
   /// environment unchanged, after closing the log; it returns only by
   /// failing, when the command cannot be started. `EndProcess` then ends
   /// with a status that is not 0.
-  virtual void RunCommand() { Raise(kInvalidArgument); }
+  virtual void RunCommand() = 0;
 
   /// Shows a modal box with the critical-stop icon and one OK button and
   /// returns when it is closed. An empty `caption` means the program's
@@ -191,9 +145,9 @@ class Platform {
   virtual void ShowStopBox(const Text& prompt, const Text& caption) = 0;
 
   /// Seeds the random generator from the clock.
-  virtual void Randomize() { generator_.Seed(ClockSeed()); }
+  virtual void Randomize() = 0;
   /// The next value of the random generator, uniform in [0, 1).
-  virtual float NextRandom() { return generator_.Next(); }
+  virtual float NextRandom() = 0;
 
   /// Lets the platform process pending window messages.
   virtual void ProcessMessages() = 0;
@@ -201,6 +155,27 @@ class Platform {
   /// `RunCommand` that failed, with the status a shell gives a command it
   /// cannot start.
   [[noreturn]] virtual void EndProcess() = 0;
+};
+
+/// The bodies of the operations that most systems share, for an
+/// implementation of `Platform` to keep or override.
+class PlatformDefaults : public Platform {
+ public:
+  /// A listing of the name itself: where "*" and "?" are wildcards, no
+  /// entry's name holds them.
+  Text FindEntry(const Text& path, ListMask mask) override;
+  /// `name`.
+  Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
+    (void)folder;
+    return name;
+  }
+  /// No command to wrap: false, and running it fails with
+  /// `kInvalidArgument`.
+  bool HasCommand() const override { return false; }
+  void RunCommand() override { Raise(kInvalidArgument); }
+  /// Shuffler's own generator, seeded from `ClockSeed`.
+  void Randomize() override { generator_.Seed(ClockSeed()); }
+  float NextRandom() override { return generator_.Next(); }
 
  protected:
   /// A seed that differs between two runs started at nearly the same time.

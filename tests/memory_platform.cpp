@@ -307,7 +307,7 @@ void MemoryPlatform::ShowStopBox(const Text& prompt, const Text& caption) {
 }
 
 float MemoryPlatform::NextRandom() {
-  if (world_.randoms.empty()) return Platform::NextRandom();
+  if (world_.randoms.empty()) return PlatformDefaults::NextRandom();
   const float value = world_.randoms.front();
   world_.randoms.pop_front();
   return value;

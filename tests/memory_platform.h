@@ -108,7 +108,7 @@ class MemoryWorld {
 std::string Narrow(TextView text);
 
 /// The platform over a `MemoryWorld`.
-class MemoryPlatform : public Platform {
+class MemoryPlatform : public PlatformDefaults {
  public:
   explicit MemoryPlatform(MemoryWorld& world) : world_(world) {}
 

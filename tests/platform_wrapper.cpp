@@ -2,6 +2,9 @@
 
 namespace shuffler::testing {
 
+static_assert(!std::is_abstract_v<PlatformWrapper>,
+              "PlatformWrapper must forward every operation of Platform");
+
 namespace {
 
 // A mover whose moves run through the wrapper that made it.
@@ -24,11 +27,9 @@ class WrappedMover : public FileMover {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-      "ArgumentText",   "ProgramFolder", "ListFirst",    "ListNext",
-      "MakeFolder",     "RemoveFolder",  "RenameEntry",  "CreateFileMover",
-      "MoveFile",       "OpenLog",       "WriteLogLine", "CloseLog",
-      "StartMaximized", "RunCommand",    "ShowStopBox",  "ClockSeed"};
-  static_assert(std::size(kNames) == static_cast<size_t>(Op::kCount));
+#define SHUFFLER_OP(name) #name
+      SHUFFLER_FALLIBLE_OPS(SHUFFLER_OP)};
+#undef SHUFFLER_OP
   const auto index = static_cast<size_t>(op);
   return index < std::size(kNames) ? kNames[index] : "?";
 }

@@ -15,24 +15,18 @@
 
 namespace shuffler::testing {
 
-/// The platform operations that can fail, as the wrappers count them.
+/// The platform operations that can fail, as the wrappers count them: the
+/// one list that `Op` and `OpName` are made from.
+#define SHUFFLER_FALLIBLE_OPS(X)                                               \
+  X(ArgumentText), X(ProgramFolder), X(ListFirst), X(ListNext), X(MakeFolder), \
+      X(RemoveFolder), X(RenameEntry), X(CreateFileMover), X(MoveFile),        \
+      X(OpenLog), X(WriteLogLine), X(CloseLog), X(StartMaximized),             \
+      X(RunCommand), X(ShowStopBox), X(ClockSeed)
+
 enum class Op {
-  kArgumentText,
-  kProgramFolder,
-  kListFirst,
-  kListNext,
-  kMakeFolder,
-  kRemoveFolder,
-  kRenameEntry,
-  kCreateFileMover,
-  kMoveFile,
-  kOpenLog,
-  kWriteLogLine,
-  kCloseLog,
-  kStartMaximized,
-  kRunCommand,
-  kShowStopBox,
-  kClockSeed,
+#define SHUFFLER_OP(name) k##name
+  SHUFFLER_FALLIBLE_OPS(SHUFFLER_OP),
+#undef SHUFFLER_OP
   kCount,  ///< not an operation: the number of kinds
 };
 const char* OpName(Op op);
@@ -50,7 +44,9 @@ struct Call {
 };
 
 /// Forwards every operation to `target`. Each operation that can fail runs
-/// through `Around`, which a wrapper overrides to look at or change it.
+/// through `Around`, which a wrapper overrides to look at or change it. It
+/// derives from `Platform` itself, whose operations are all pure: one it
+/// does not forward is a compile error, never a silent default.
 class PlatformWrapper : public Platform {
  public:
   /// A wrapper of another wrapper is made from it as a `Platform&`: copying
@@ -142,7 +138,6 @@ class PlatformWrapper : public Platform {
     (void)call;
     operation();
   }
-  uint64_t ClockSeed() override { return 0; }  // the target seeds itself
 
  private:
   // Runs `operation` as the call `op` about `subject` and `object`, through

@@ -347,7 +347,7 @@ class PosixFileMover : public FileMover {
   std::string from_, to_;
 };
 
-class PosixPlatform : public Platform {
+class PosixPlatform : public PlatformDefaults {
  public:
   PosixPlatform(int argc, char** argv) {
     if (argc > 0 && argv != nullptr && argv[0] != nullptr) argv0_ = argv[0];

@@ -11,7 +11,7 @@ add_library(shuffler_system STATIC
 # The shell starts programs that ask to run as administrator.
 target_link_libraries(shuffler_system PUBLIC shuffler_core shell32 ole32)
 # Windows 7 SP1 is the oldest Windows Shuffler runs on: the headers offer
-# nothing newer, and testing/check_executable.sh checks every import.
+# nothing newer, and tests/win32/check_executable.sh checks every import.
 set(shuffler_windows_version _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_compile_definitions(shuffler_system PRIVATE
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX ${shuffler_windows_version})

@@ -289,7 +289,7 @@ class Log {
   std::string line_;  // the line being written; kept for its storage
 };
 
-class Win32Platform final : public Platform {
+class Win32Platform final : public PlatformDefaults {
  public:
   char16_t Separator() const override { return u'\\'; }
 

@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/testing/posix_testing.h"
-#include "platform/posix/testing/scratch_mount.h"
 #include "tests/folder_order.h"
+#include "tests/posix/posix_testing.h"
+#include "tests/posix/scratch_mount.h"
 
 namespace shuffler::posix_testing {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "platform/names.h"
 #include "platform/platform.h"
-#include "platform/win32/testing/win32_testing.h"
+#include "tests/win32/win32_testing.h"
 
 namespace shuffler {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/testing/posix_testing.h"
+#include "tests/posix/posix_testing.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/testing/posix_testing.h"
-#include "platform/posix/testing/scratch_mount.h"
+#include "tests/posix/posix_testing.h"
+#include "tests/posix/scratch_mount.h"
 
 namespace shuffler::posix_testing {
 namespace {

@@ -22,12 +22,12 @@
 #include "gtest/gtest.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
-#include "platform/posix/testing/posix_testing.h"
-#include "platform/posix/testing/scratch_mount.h"
 #include "platform/posix/utf8.h"
 #include "platform/random.h"
 #include "tests/failure_number.h"
 #include "tests/fake_platform.h"
+#include "tests/posix/posix_testing.h"
+#include "tests/posix/scratch_mount.h"
 
 namespace shuffler {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/win32/testing/win32_testing.h"
+#include "tests/win32/win32_testing.h"
 
 #include <windows.h>
 

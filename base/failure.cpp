@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include "base/failure.h"
 
 #include <utility>
 

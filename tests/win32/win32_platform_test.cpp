@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/win32/testing/win32_testing.h"
 #include "platform/win32/win32_rules.h"
 #include "platform/win32/win32_start.h"
 #include "tests/failure_number.h"
+#include "tests/win32/win32_testing.h"
 
 namespace shuffler {
 namespace {

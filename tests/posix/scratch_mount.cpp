@@ -1,4 +1,4 @@
-#include "platform/posix/testing/scratch_mount.h"
+#include "tests/posix/scratch_mount.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/testing/posix_testing.h"
+#include "tests/posix/posix_testing.h"
 
 namespace shuffler::posix_testing {
 
