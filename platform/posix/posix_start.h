@@ -1,0 +1,68 @@
+// Starting a program on POSIX systems, in its own folder and with its
+// arguments split as Windows splits a command line, and finding the file
+// this program runs from. This header includes no OS header.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace shuffler::posix {
+
+/// What tells one file from every other: its device and inode, the same
+/// whatever name or link reaches it.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+/// The name of the entry of the folder `folder` (a path to open) that a
+/// start may take for `name`, whose name differs from it only in ASCII
+/// letter case; empty when there is none.
+using FindInAnyCase =
+    std::function<Text(const std::string& folder, const Text& name)>;
+
+/// The file a start of `program` starts.
+struct ProgramFile {
+  std::string path;  ///< `program`, or the name its folder holds it by
+  FileIdentity identity;
+  bool folder = false;  ///< it is a folder, which cannot be started
+};
+
+/// The file a start of `program` starts, links followed: `program` itself,
+/// or, where it is missing, the file of its folder that `find_in_any_case`
+/// finds. Fails when there is none or it cannot be looked at.
+ProgramFile ProgramFileOf(const Text& program,
+                          const FindInAnyCase& find_in_any_case);
+
+/// The file this program runs from.
+class OwnProgram {
+ public:
+  /// `argv0` is the name the program was started by, null when none.
+  explicit OwnProgram(const char* argv0);
+
+  /// The path the program was started by, in a folder without symbolic
+  /// links. Started through a symbolic link, that is the link, not its
+  /// target: the program belongs to the folder it was started from, as on
+  /// Windows, and finds its music next to the link. Fails when it cannot be
+  /// found.
+  std::string Path() const;
+  /// True when `identity` is that of the file this process runs.
+  bool Is(const FileIdentity& identity) const;
+
+ private:
+  std::vector<std::string> StartedPaths() const;
+
+  std::string argv0_;
+};
+
+/// Starts the program file `path` with `arguments` in the folder that holds
+/// it, and returns at once, without waiting for it. Fails when it cannot be
+/// started.
+void StartProgram(const std::string& path, const Text& arguments);
+
+}  // namespace shuffler::posix
