@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -195,16 +196,24 @@ class FolderReader {
 
 // The real name of an entry in `place.folder` that `mask` admits and whose
 // name equals `place.name` ignoring ASCII letter case, the name itself when
-// it is there; empty when there is none.
-Text FindIgnoringCase(const Place& place,
-                      ListMask mask = ListMask::kNormalFiles) {
+// it is there; empty when there is none. Of several, the first that
+// `preferred` holds for, when it is given and holds for any.
+Text FindIgnoringCase(
+    const Place& place, ListMask mask = ListMask::kNormalFiles,
+    const std::function<bool(const Text&)>& preferred = nullptr) {
   FolderReader reader;
   if (!reader.Open(place.folder)) return Text();
   Text name, found;
+  bool found_preferred = false;
   while (reader.Next(mask, name)) {
     if (name == place.name) return name;
-    if (found.empty() && EqualsIgnoringAsciiCase(name, place.name)) {
+    if (found_preferred || !EqualsIgnoringAsciiCase(name, place.name)) {
+      continue;
+    }
+    if (found.empty()) found = name;
+    if (preferred && preferred(name)) {
       found = name;
+      found_preferred = true;
     }
   }
   return found;
@@ -510,6 +519,8 @@ class PosixPlatform : public Platform {
     posix::StartProgram(file.path, arguments);
   }
 
+  bool StartedByItself() override { return own_.StartedByItself(); }
+
   bool IsOwnProgram(const Text& program) override {
     try {
       return own_.Is(ProgramFileOf(program).identity);
@@ -593,11 +604,15 @@ class PosixPlatform : public Platform {
 
   // The file `StartMaximized` starts for `program`: itself, or where it is
   // missing the file of its folder whose name differs only in letter case.
-  static posix::ProgramFile ProgramFileOf(const Text& program) {
+  posix::ProgramFile ProgramFileOf(const Text& program) const {
     return posix::ProgramFileOf(
-        program, [](const std::string& folder, const Text& name) {
-          return FindIgnoringCase(Place{folder, Text(), name});
-        });
+        program,
+        [](const std::string& folder, const Text& name,
+           const std::function<bool(const Text&)>& preferred) {
+          return FindIgnoringCase(Place{folder, Text(), name},
+                                  ListMask::kNormalFiles, preferred);
+        },
+        own_);
   }
 
   // The exact-name lookup of `path` (whose parts are `place`).
