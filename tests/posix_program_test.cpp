@@ -456,6 +456,9 @@ TEST_F(ProgramTest, WithOrWithoutProcItKnowsItsFolderAndNeverStartsItself) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.command + (row.proc ? "" : ", without /proc"));
+#ifdef __SANITIZE_ADDRESS__
+    if (!row.proc) continue;  // the sanitizer's runtime needs /proc
+#endif
     if (row.starts == 2) {
       fs::copy_file(game_ / "gta3.exe", game_ / "gta-vc.exe",
                     fs::copy_options::overwrite_existing);

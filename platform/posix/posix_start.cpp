@@ -154,6 +154,9 @@ OwnProgram::OwnProgram(const char* argv0) {
     const auto identity = FileIdentityOf(candidate);
     if (!identity || !Is(*identity)) continue;
     path_ = InResolvedFolder(candidate);
+    // A path through the system's process files (/proc/self/exe, or
+    // /dev/fd/N for a program started by its open file) is no game folder.
+    if (path_.starts_with("/proc/")) path_.clear();
     if (!path_.empty()) break;
   }
   if (path_.empty() && identity_known_) path_ = ProcessFile();
