@@ -51,16 +51,36 @@ void frmOne::RunStartup() {
   });
   LaunchTarget target;
 
-  g.Do([&] { FileNames.Resize(1); });
-  g.Do([&] { AppFolder = platform_.ProgramFolder(); });
-  // One run at a time works on a game folder: a copy started while another
-  // works there changes nothing and starts no game. Nothing before this
-  // changes anything. A copy that wraps a command still hands over to it:
-  // the launcher waits for its game.
-  if (!g.Test([&] { return platform_.ClaimFolder(AppFolder); })) {
+  // Ends a run that goes no further than this: it changes nothing and
+  // starts no game, but a run that wraps a command still hands over to it,
+  // as the launcher waits for its game.
+  const auto end_here = [&] {
     if (platform_.HasCommand()) g.Do([&] { platform_.RunCommand(); });
     g.Do([&] { platform_.EndProcess(); });
+  };
+
+  g.Do([&] { FileNames.Resize(1); });
+  bool folder_known = false;
+  g.Do([&] {
+    AppFolder = platform_.ProgramFolder();
+    folder_known = true;
+  });
+  // Without its own folder, a run would take some other folder's music and
+  // game for its own: the failure's box is all it does.
+  if (!folder_known) return end_here();
+  // A run that another Shuffler started as its game says so and starts
+  // nothing: copies of Shuffler under both games' names would otherwise
+  // start each other without end. The music was shuffled a moment ago.
+  if (g.Test([&] { return platform_.StartedByItself(); })) {
+    g.Do([&] { Raise(kStartsItself); });
+    g.Do([&] { platform_.EndProcess(); });
     return;  // not reached
+  }
+  // One run at a time works on a game folder: a copy started while another
+  // works there changes nothing and starts no game. Nothing before this
+  // changes anything.
+  if (!g.Test([&] { return platform_.ClaimFolder(AppFolder); })) {
+    return end_here();
   }
   // A wrapped command is the program to run: no game is looked for, and
   // "/LAUNCH" and "/NOLAUNCH" do not apply.

@@ -62,7 +62,9 @@ class GameSearch {
   // that is a file other than the program itself; empty otherwise. Games
   // are looked for as normal files only. Where letter case tells names
   // apart, the program renamed to the game's name may stand beside the game
-  // in the other case, so that spelling is looked for as well.
+  // in the other case, so that spelling is looked for as well; and where
+  // neither spelling is exact, the listing may show the program while a
+  // start of the name takes the game, which is then the name to start.
   Text FindGame(TextView file, TextView other_case) {
     for (TextView name : {file, other_case}) {
       const Text found =
@@ -70,6 +72,7 @@ class GameSearch {
       if (found.empty()) return Text();
       if (!platform_.IsOwnProgram(InFolder(found))) return found;
       target_.OwnFile = found;
+      if (!platform_.IsOwnProgram(InFolder(name))) return Text(name);
     }
     return Text();
   }

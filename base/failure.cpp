@@ -34,6 +34,9 @@ const char16_t* DescriptionOf(int32_t number) {
     case kStartsItself:
       return u"Shuffler does not start itself: give the game another name "
              u"and start it with /LAUNCH";
+    case kOwnFolderUnknown:
+      return u"Shuffler cannot tell which folder it was started from, so it "
+             u"changes nothing: start it by its path";
     default:
       return u"Application-defined or object-defined error";
   }

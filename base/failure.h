@@ -34,8 +34,11 @@ enum FailureNumber : int32_t {
   kPathFileAccessError = 75,
   kPathNotFound = 76,
   kObjectNotSet = 91,
-  /// The program to start is Shuffler's own file.
+  /// The program to start is Shuffler's own file, or this run is the
+  /// program another Shuffler started.
   kStartsItself = 1000,
+  /// The folder the program was started from cannot be told for certain.
+  kOwnFolderUnknown = 1001,
 };
 
 /// The failure `number` with its standard description.

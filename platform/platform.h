@@ -63,7 +63,8 @@ class Platform {
   /// command line, quotes kept; empty when there are no arguments.
   virtual Text ArgumentText() = 0;
   /// Full path of the folder holding the program, without a trailing
-  /// separator.
+  /// separator. Fails with `kOwnFolderUnknown` when the program cannot tell
+  /// for certain which file it runs from.
   virtual Text ProgramFolder() = 0;
   /// Claims `folder` for this run until the process ends, however it ends;
   /// the programs it starts do not hold the claim. False when another
@@ -124,6 +125,14 @@ class Platform {
   /// symbolic or a hard link. Found as `StartMaximized` finds it. Never
   /// fails: false when the file cannot be looked at.
   virtual bool IsOwnProgram(const Text& program) = 0;
+  /// True when this run is the program that a Shuffler started: the
+  /// program it started is this program's own file, as `IsOwnProgram` tells
+  /// it. Such a run starts nothing, so that copies of Shuffler under the
+  /// games' names never start each other without end. Told by a mark in the
+  /// environment of every program `StartMaximized` starts; the mark is
+  /// taken out of this program's own environment when it starts, so that
+  /// nothing it starts later inherits it. Never fails.
+  virtual bool StartedByItself() = 0;
   /// What a program's name is given when it has no extension of its own
   /// (".exe" on Windows); empty where programs need none.
   virtual TextView ProgramExtension() const = 0;

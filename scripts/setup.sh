@@ -10,6 +10,9 @@ packages=(g++ cmake ninja-build clang-format googletest libgtest-dev
           libgmock-dev clang libclang-rt-14-dev zip unzip)
 # The Windows file systems the tests mount through FUSE (NTFS, exFAT, FAT32).
 packages+=(ntfs-3g exfat-fuse exfatprogs fusefat dosfstools)
+# strace counts the programs a run of the real program starts; python3
+# starts it by its open file.
+packages+=(strace python3)
 if [[ "${SHUFFLER_WINDOWS:-1}" == 1 ]]; then
   # python3 runs the parity suite (tests/parity) of the two programs.
   packages+=(g++-mingw-w64-x86-64-posix wine64 python3)

@@ -587,6 +587,15 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
 
   // The process always ends, even when a startup box could not be shown.
   EXPECT_TRUE(ended);
+  const SweepResult result = {static_cast<int>(trace.size()), fake.injected,
+                              checker.InjectedReports()};
+  // A run that cannot find its folder shows the box and does nothing else.
+  if (!trace.empty() && trace[0].op == Op::kProgramFolder && trace[0].failed) {
+    for (const Call& call : trace)
+      EXPECT_TRUE(call.op == Op::kProgramFolder || call.op == Op::kShowStopBox)
+          << OpName(call.op);
+    return result;
+  }
 
   // A failing option test sets its flag; the last four reads of the
   // argument text are the "/NOLAUNCH", "/DEBUG", "/DENUM" and "/UNIQUE"
@@ -603,27 +612,15 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   EXPECT_EQ(form.UniqueMode, variant.unique || reads.back()->failed);
 
   // The launch step runs at the end. It starts a program unless told not
-  // to, or unless there is nothing to start: no "/LAUNCH" name and no game
-  // found for want of the program's folder.
-  bool folder_known = true, lookup_failed = false;
-  for (const Call& call : trace) {
-    if (call.op == Op::kProgramFolder && call.failed) folder_known = false;
-    if (call.op == Op::kListFirst && call.failed &&
-        (call.subject.ends_with(u"\\gta3.exe") ||
-         call.subject.ends_with(u"\\gta-vc.exe"))) {
-      lookup_failed = true;
-    }
-  }
-  const bool launch_named = variant.launch_option && !reads[0]->failed;
-  const bool expect_start = !variant.no_launch && !no_launch_test.failed &&
-                            (launch_named || folder_known || lookup_failed);
+  // to.
+  const bool expect_start = !variant.no_launch && !no_launch_test.failed;
   EXPECT_EQ(fake.CallsOf(Op::kStartMaximized), expect_start ? 1 : 0);
   // A failure away from the launch target's choice and the start itself
   // leaves the target as it was.
   const Call* failing =
       fail.size() == 1 ? &trace[static_cast<size_t>(fail[0]) - 1] : nullptr;
-  if (expect_start && failing != nullptr && folder_known &&
-      failing->op != Op::kArgumentText && failing->op != Op::kStartMaximized &&
+  if (expect_start && failing != nullptr && failing->op != Op::kArgumentText &&
+      failing->op != Op::kStartMaximized &&
       !failing->subject.ends_with(u".exe")) {
     EXPECT_EQ(fake.started,
               std::vector<Text>{variant.launch_option ? u"C:\\Game\\gta3.exe"
@@ -633,8 +630,7 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
       problems.empty()) {
     EXPECT_EQ(checker.EntriesShuffled(), form.FileCount);
   }
-  return {static_cast<int>(trace.size()), fake.injected,
-          checker.InjectedReports()};
+  return result;
 }
 
 // The failure numbers injected, in turn.

@@ -7,7 +7,13 @@
 namespace shuffler::testing {
 namespace {
 
-enum Games { kNoGame, kFirstGame, kBothGames, kSecondGameUpperCase };
+enum Games {
+  kNoGame,
+  kFirstGame,
+  kBothGames,
+  kSecondGameUpperCase,
+  kFirstGameMixedCase,  ///< "gta3.EXE"
+};
 
 struct Case {
   Text args;
@@ -20,7 +26,8 @@ struct Case {
   /// Shuffler's own file under these names (links to it); the first is
   /// added to the folder.
   std::vector<Text> own = {};
-  bool command = false;  ///< the run wraps a command, which takes over
+  bool command = false;    ///< the run wraps a command, which takes over
+  bool by_itself = false;  ///< the run is the program a Shuffler started
 };
 
 TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
@@ -77,6 +84,12 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       {u"/LAUNCH GTA3.EXE", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
       {u"/LAUNCH \"gta3 -x\"", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
       {u"/LAUNCH \"game -x\"", kNoGame, u"game.exe", {}, false, false, u"-x", {u"gta3.exe"}},
+      // Listed before the game, under a spelling of neither name.
+      {u"", kFirstGameMixedCase, u"GTA3.EXE", {}, false, false, {}, {u"GTA3.exe"}},
+      {u"/LAUNCH gta3.exe", kFirstGameMixedCase, u"gta3.exe", {}, false, false, {}, {u"GTA3.exe"}},
+      // Started by a Shuffler, it says so, and shuffles and starts nothing.
+      {u"", kBothGames, u"", {kStartsItself}, false, false, {}, {}, false, true},
+      {u"/DEBUG", kNoGame, u"", {kStartsItself}, false, false, {}, {}, true, true},
       // The extension is looked for in the last part of the name only.
       {u"/LAUNCH bin\\v1.0\\game", kNoGame, u"bin\\v1.0\\game.exe", {}},
       // A wrapped command is run instead: no game, no "/LAUNCH" and no
@@ -98,25 +111,28 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       fake.AddFile(u"C:\\Game\\" + Text(name));
     }
     fake.AddMusic({u"Song.mp3"});
-    if (c.games == kFirstGame || c.games == kBothGames) {
-      fake.AddFile(u"C:\\Game\\gta3.exe");
-    }
-    if (c.games == kBothGames) fake.AddFile(u"C:\\Game\\gta-vc.exe");
-    if (c.games == kSecondGameUpperCase) fake.AddFile(u"C:\\Game\\GTA-VC.EXE");
     if (!c.own.empty()) {
       fake.AddFile(u"C:\\Game\\" + c.own[0]);
       fake.own_program.clear();
       for (const Text& name : c.own)
         fake.own_program.insert(u"C:\\Game\\" + name);
     }
+    if (c.games == kFirstGame || c.games == kBothGames) {
+      fake.AddFile(u"C:\\Game\\gta3.exe");
+    }
+    if (c.games == kBothGames) fake.AddFile(u"C:\\Game\\gta-vc.exe");
+    if (c.games == kSecondGameUpperCase) fake.AddFile(u"C:\\Game\\GTA-VC.EXE");
+    if (c.games == kFirstGameMixedCase) fake.AddFile(u"C:\\Game\\gta3.EXE");
     fake.argument_text = c.args;
     fake.has_command = c.command;
+    fake.started_by_itself = c.by_itself;
     frmOne form(fake);
     ASSERT_TRUE(RunToEnd(form));
 
-    EXPECT_EQ(fake.command_ran, c.command);
-    EXPECT_EQ(fake.ended, !c.command);  // the command replaced the process
-    if (c.command) {
+    EXPECT_EQ(fake.command_ran, c.command && !c.by_itself);
+    // The command replaced the process.
+    EXPECT_EQ(fake.ended, !fake.command_ran);
+    if (fake.command_ran) {
       EXPECT_EQ(fake.calls.back(), Op::kRunCommand);
       EXPECT_FALSE(fake.log_open_at_command);
     }
@@ -134,10 +150,10 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       EXPECT_EQ(box.caption, u"Shuffler");
     }
     EXPECT_EQ(numbers, c.boxes);
-    EXPECT_EQ(form.DebugLog, c.debug);
+    EXPECT_EQ(form.DebugLog, c.debug && !c.by_itself);
     EXPECT_EQ(form.DenumMode, c.denum);
     // Whatever the launch does, it comes after the shuffle.
-    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 1);
+    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), c.by_itself ? 0 : 1);
     if (!fake.started.empty()) {
       EXPECT_EQ(fake.calls.back(), Op::kStartMaximized);
     }

@@ -271,13 +271,15 @@ Text MemoryWorld::ProgramFile(const Text& program) const {
   if (Exists(program)) return IsFolder(program) ? Text() : program;
   const Text folder = ParentOf(program);
   if (!IsFolder(folder)) return Text();
+  Text first;
   for (const Text& child : Children(folder)) {
     const Text path = folder + kSep + child;
     if (EqualsIgnoringAsciiCase(child, NameOf(program)) && !IsFolder(path)) {
-      return path;
+      if (own_program.count(path) == 0) return path;
+      if (first.empty()) first = path;
     }
   }
-  return Text();
+  return first;
 }
 
 void MemoryPlatform::StartMaximized(const Text& program,

@@ -62,6 +62,8 @@ class MemoryWorld {
   /// The paths of the program's own file: the file it runs from and its
   /// links. None of them is in the tree unless a test adds it.
   std::set<Text> own_program = {u"C:\\Game\\Shuffler.exe"};
+  /// This run is the program another Shuffler started.
+  bool started_by_itself = false;
   /// Folders that another running copy holds: `ClaimFolder` refuses them.
   std::set<Text> claimed_elsewhere;
   /// The run wraps a command, which `RunCommand` hands the process over to.
@@ -96,8 +98,8 @@ class MemoryWorld {
   Text Resolve(const Text& path) const;
   void MoveTree(const Text& from, const Text& to, bool recreate);
   /// The file `StartMaximized` would start for `program`: itself, or the
-  /// file of its folder whose name differs only in letter case; empty when
-  /// there is none.
+  /// file of its folder whose name differs only in letter case, one that is
+  /// not the program's own when there is one; empty when there is none.
   Text ProgramFile(const Text& program) const;
 
   std::map<Text, Node> nodes_;
@@ -128,6 +130,7 @@ class MemoryPlatform : public PlatformDefaults {
   void CloseLog() override { log_open_ = false; }
   void StartMaximized(const Text& program, const Text& arguments) override;
   bool IsOwnProgram(const Text& program) override;
+  bool StartedByItself() override { return world_.started_by_itself; }
   bool HasCommand() const override { return world_.has_command; }
   /// Ends the run as an exec would.
   void RunCommand() override;

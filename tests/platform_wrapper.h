@@ -109,6 +109,7 @@ class PlatformWrapper : public Platform {
   bool IsOwnProgram(const Text& program) override {
     return target_.IsOwnProgram(program);
   }
+  bool StartedByItself() override { return target_.StartedByItself(); }
   bool HasCommand() const override { return target_.HasCommand(); }
   void RunCommand() override {
     Forward(Op::kRunCommand, {}, {}, [&] { target_.RunCommand(); });

@@ -125,25 +125,27 @@ TEST(Startup, TypicalRunCountsListsShufflesLaunchesAndEnds) {
             (std::vector<Text>{u"Song.mp3", u"07-Other.mp3"}));
 }
 
-TEST(Startup, AFailureIsShownAndTheRunGoesOn) {
-  FakePlatform fake;
-  fake.AddFile(u"C:\\Game\\gta3.exe");
-  fake.AddMusic({u"Song.mp3"});
-  fake.FailCall(Op::kProgramFolder, 1, kFileNotFound);
-  frmOne form(fake);
-  ASSERT_TRUE(RunToEnd(form));
+TEST(Startup, WithoutItsFolderARunShowsTheFailureAndDoesNothingElse) {
+  for (bool command : {false, true}) {
+    FakePlatform fake;
+    fake.AddFile(u"C:\\Game\\gta3.exe");
+    fake.AddMusic({u"Song.mp3"});
+    fake.has_command = command;
+    fake.FailCall(Op::kProgramFolder, 1, kOwnFolderUnknown);
+    frmOne form(fake);
+    ASSERT_TRUE(RunToEnd(form));
 
-  ASSERT_EQ(fake.boxes.size(), 1u);
-  EXPECT_EQ(fake.boxes[0].prompt,
-            u"An error occurred!\r\n\r\nError Number: 53\r\n"
-            u"Description: File not found");
-  EXPECT_EQ(fake.boxes[0].caption, u"Shuffler");
-  // Without its folder the run finds neither music nor game, and still ends.
-  EXPECT_EQ(form.AppFolder, u"");
-  EXPECT_EQ(form.FileCount, 0);
-  EXPECT_TRUE(fake.started.empty());
-  EXPECT_EQ(fake.Names(Text(FakePlatform::kMusic)),
-            std::vector<Text>{u"Song.mp3"});
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].prompt,
+              u"An error occurred!\r\n\r\nError Number: 1001\r\n"
+              u"Description: Shuffler cannot tell which folder it was started "
+              u"from, so it changes nothing: start it by its path");
+    // No folder is looked at, not even one taken for its own; a launcher's
+    // command still takes over.
+    EXPECT_EQ(fake.calls.size(), command ? 3u : 2u);
+    EXPECT_EQ(fake.command_ran, command);
+    EXPECT_TRUE(fake.started.empty());
+  }
 }
 
 TEST(Startup, AFailingOptionTestSetsItsFlag) {

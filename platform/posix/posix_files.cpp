@@ -35,29 +35,24 @@ constexpr uint32_t kHiddenOrSystem = 0x2 | 0x4;
 // Folders a renamer keeps what it learnt about; a run renames into two.
 constexpr size_t kKnownFolders = 8;
 
-// The folder part of `path`: everything before its last '/', empty when it
-// has none.
-std::string_view FolderOf(const std::string& path) {
-  const size_t cut = path.rfind('/');
-  return cut == std::string::npos ? std::string_view()
-                                  : std::string_view(path).substr(0, cut);
+template <typename Char>
+std::basic_string_view<Char> FolderPart(std::basic_string_view<Char> path) {
+  static constexpr Char kDot[] = {Char('.')};
+  const size_t cut = path.rfind(Char('/'));
+  if (cut == path.npos) return std::basic_string_view<Char>(kDot, 1);
+  return path.substr(0, cut == 0 ? 1 : cut);
 }
 
-// The last part of `path`: everything after its last '/'.
-std::string_view NameOf(const std::string& path) {
-  const size_t cut = path.rfind('/');
-  return cut == std::string::npos ? std::string_view(path)
-                                  : std::string_view(path).substr(cut + 1);
+template <typename Char>
+std::basic_string_view<Char> NamePart(std::basic_string_view<Char> path) {
+  const size_t cut = path.rfind(Char('/'));
+  return cut == path.npos ? path : path.substr(cut + 1);
 }
 
 // The longest name in bytes that the file system holding the folder of
 // `path` takes; -1 when it does not say.
 long NameMaxOf(const std::string& path) {
-  const std::string_view folder = FolderOf(path);
-  const std::string folder_path = folder.empty()
-                                      ? (path.starts_with('/') ? "/" : ".")
-                                      : std::string(folder);
-  return pathconf(folder_path.c_str(), _PC_NAME_MAX);
+  return pathconf(std::string(FolderOf(path)).c_str(), _PC_NAME_MAX);
 }
 
 // Renames `from` to `to` after looking whether `to` exists, for a system
@@ -104,6 +99,19 @@ std::string MountTypeOf(dev_t device) {
 
 }  // namespace
 
+std::string_view FolderOf(std::string_view path) {
+  return FolderPart(path);
+}
+TextView FolderOf(TextView path) {
+  return FolderPart(path);
+}
+std::string_view NameOf(std::string_view path) {
+  return NamePart(path);
+}
+TextView NameOf(TextView path) {
+  return NamePart(path);
+}
+
 bool LosesRenamedFolderContents(const std::string& folder) {
 #ifdef __linux__
   constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
@@ -146,7 +154,11 @@ int32_t FailureNumberFor(int error, PathRole role) {
   }
 }
 
-std::string PathBytes(const Text& text) {
+void RaiseError(int error, PathRole role, const std::string& path) {
+  RaiseSystemFailure(FailureNumberFor(error, role), error, DecodeUtf8(path));
+}
+
+std::string PathBytes(TextView text) {
   std::string bytes;
   AssignPathBytes(text, bytes);
   return bytes;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -25,13 +26,27 @@ enum class PathRole {
 /// Every POSIX error Shuffler reports goes through here.
 int32_t FailureNumberFor(int error, PathRole role);
 
+/// Raises the failure for the errno value `error` about `path` in `role`.
+[[noreturn]] void RaiseError(int error, PathRole role, const std::string& path);
+
 /// `text` as the bytes of a path; fails with `kBadFileNameOrNumber` when it
 /// holds a NUL character, which would cut it short.
-std::string PathBytes(const Text& text);
+std::string PathBytes(TextView text);
 
 /// `PathBytes(text)` into `bytes`, reusing its storage: for the paths of
 /// every rename and move.
 void AssignPathBytes(TextView text, std::string& bytes);
+
+/// The folder that holds the entry `path`, as a path to open: everything
+/// before its last "/", the root "/" for an entry of the root, and "." for a
+/// path without a "/".
+std::string_view FolderOf(std::string_view path);
+TextView FolderOf(TextView path);
+
+/// The last part of `path`: everything after its last "/", the whole path
+/// when it has none.
+std::string_view NameOf(std::string_view path);
+TextView NameOf(TextView path);
 
 /// True when `folder` is on a file system known to lose the contents of a
 /// folder that is renamed in it: fusefat, which keeps the renamed folder

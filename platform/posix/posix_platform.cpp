@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -11,34 +10,26 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "platform/arguments.h"
 #include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
+#include "platform/posix/posix_start.h"
 #include "platform/posix/utf8.h"
-
-extern char** environ;
 
 namespace shuffler {
 
 namespace {
 
-using posix::FailureNumberFor;
 using posix::PathBytes;
 using posix::PathRole;
-
-// Raises the failure for the errno value `error` about `path` in `role`.
-[[noreturn]] void RaiseError(int error, PathRole role,
-                             const std::string& path) {
-  RaiseSystemFailure(FailureNumberFor(error, role), error, DecodeUtf8(path));
-}
+using posix::RaiseError;
 
 // Names that begin with "." are hidden, except "." and ".." themselves.
 template <typename Name>
@@ -159,12 +150,11 @@ struct Place {
 };
 
 Place PlaceOf(const Text& path) {
-  const size_t cut = path.rfind(u'/');
-  if (cut == Text::npos) return {".", Text(), path};
+  const TextView name = posix::NameOf(TextView(path));
   Place place;
-  place.prefix = path.substr(0, cut + 1);
-  place.name = path.substr(cut + 1);
-  place.folder = cut == 0 ? "/" : PathBytes(path.substr(0, cut));
+  place.folder = PathBytes(posix::FolderOf(TextView(path)));
+  place.prefix = path.substr(0, path.size() - name.size());
+  place.name = Text(name);
   return place;
 }
 
@@ -242,16 +232,24 @@ class FolderReader {
 
 // The real name of an entry in `place.folder` that `mask` admits and whose
 // name equals `place.name` ignoring ASCII letter case, the name itself when
-// it is there; empty when there is none.
-Text FindIgnoringCase(const Place& place,
-                      ListMask mask = ListMask::kNormalFiles) {
+// it is there; empty when there is none. Of several, the first that
+// `preferred` holds for, when it is given and holds for any.
+Text FindIgnoringCase(
+    const Place& place, ListMask mask = ListMask::kNormalFiles,
+    const std::function<bool(const Text&)>& preferred = nullptr) {
   FolderReader reader;
   if (!reader.Open(place.folder)) return Text();
   Text name, found;
+  bool found_preferred = false;
   while (reader.Next(mask, name)) {
     if (name == place.name) return name;
-    if (found.empty() && EqualsIgnoringAsciiCase(name, place.name)) {
+    if (found_preferred || !EqualsIgnoringAsciiCase(name, place.name)) {
+      continue;
+    }
+    if (found.empty()) found = name;
+    if (preferred && preferred(name)) {
       found = name;
+      found_preferred = true;
     }
   }
   return found;
@@ -304,11 +302,7 @@ class PosixFileMover : public FileMover {
     posix::AssignPathBytes(destination, to_);
     if (!destination.empty() && destination.back() == u'/') {
       // Into that folder, under the source's own name.
-      const size_t cut = source.rfind(u'/');
-      const TextView name = cut == Text::npos
-                                ? TextView(source)
-                                : TextView(source).substr(cut + 1);
-      AppendUtf8(name, to_);
+      AppendUtf8(posix::NameOf(TextView(source)), to_);
     }
     // Straight back to where the last move took it from: that name was
     // freed a moment ago, by this mover.
@@ -349,8 +343,8 @@ class PosixFileMover : public FileMover {
 
 class PosixPlatform : public PlatformDefaults {
  public:
-  PosixPlatform(int argc, char** argv) {
-    if (argc > 0 && argv != nullptr && argv[0] != nullptr) argv0_ = argv[0];
+  PosixPlatform(int argc, char** argv)
+      : own_(argc > 0 && argv != nullptr ? argv[0] : nullptr) {
     // Options are read only before a lone "--": what follows is a command,
     // kept byte for byte, whose paths may hold "/debug" or "/launch". Its
     // leading NAME=value words are its environment.
@@ -386,10 +380,11 @@ class PosixPlatform : public PlatformDefaults {
 
   Text ArgumentText() override { return arguments_; }
 
+  // The folder without its trailing separator: the root is empty.
   Text ProgramFolder() override {
-    std::string program = ProgramPath();
-    const size_t cut = program.rfind('/');
-    program.resize(cut == std::string::npos ? 0 : cut);
+    std::string program = own_.Path();
+    program.resize(program.size() - posix::NameOf(program).size());
+    if (!program.empty()) program.pop_back();
     return DecodeUtf8(program);
   }
 
@@ -560,48 +555,20 @@ class PosixPlatform : public PlatformDefaults {
 
   void StartMaximized(const Text& program, const Text& arguments) override {
     ++*changes_;
-    struct stat status;
-    const std::string path = ProgramFile(program, status);
-    if (S_ISDIR(status.st_mode)) Raise(kPathFileAccessError);
-    if (IsSelf(status)) Raise(kStartsItself);
-
-    std::vector<std::string> words = {path};
-    for (const Text& argument : SplitArguments(arguments)) {
-      words.push_back(EncodeUtf8(argument));
-    }
-    std::vector<char*> argv;
-    for (std::string& word : words)
-      argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    // The program starts in its own folder, where games look for their
-    // data. A relative path is taken from there.
-    const size_t cut = path.rfind('/');
-    const std::string folder = cut == std::string::npos ? "."
-                               : cut == 0               ? "/"
-                                                        : path.substr(0, cut);
-    const std::string run = path[0] == '/' ? path : "./" + path.substr(cut + 1);
-    posix_spawn_file_actions_t actions;
-    int error = posix_spawn_file_actions_init(&actions);
-    if (error != 0) RaiseError(error, PathRole::kExisting, path);
-    error = posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t child = 0;
-    if (error == 0) {
-      error = posix_spawn(&child, run.c_str(), &actions, nullptr, argv.data(),
-                          environ);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) RaiseError(error, PathRole::kExisting, path);
+    const posix::ProgramFile file = ProgramFileOf(program);
+    if (file.folder) Raise(kPathFileAccessError);
+    if (own_.Is(file.identity)) Raise(kStartsItself);
+    posix::StartProgram(file.path, arguments);
   }
 
+  bool StartedByItself() override { return own_.StartedByItself(); }
+
   bool IsOwnProgram(const Text& program) override {
-    struct stat status;
     try {
-      ProgramFile(program, status);
+      return own_.Is(ProgramFileOf(program).identity);
     } catch (const Failure&) {
       return false;
     }
-    return IsSelf(status);
   }
 
   TextView ProgramExtension() const override { return TextView(); }
@@ -682,81 +649,10 @@ class PosixPlatform : public PlatformDefaults {
  private:
   enum class Listing { kNone, kExactReturned, kScanning };
 
-  // The path the program was started by, in a folder without symbolic
-  // links. Started through a symbolic link, that is the link, not its target:
-  // the program belongs to the folder it was started from, as on Windows,
-  // and finds its music next to the link. /proc/self/exe names the target,
-  // so it only checks that the path the program was started by (argv[0], or
-  // the folder of PATH it was found in) names this very program, and stands
-  // in when it does not. Without /proc that path is taken as it is.
-  std::string ProgramPath() {
-    struct stat self;
-    const bool knows_self = stat("/proc/self/exe", &self) == 0;
-    const auto is_self = [&](const std::string& path) {
-      struct stat status;
-      if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return false;
-      }
-      return knows_self
-                 ? status.st_dev == self.st_dev && status.st_ino == self.st_ino
-                 : access(path.c_str(), X_OK) == 0;
-    };
-    for (const std::string& started : StartedPaths()) {
-      if (!is_self(started)) continue;
-      const size_t cut = started.rfind('/');
-      const std::string folder = cut == 0 ? "/" : started.substr(0, cut);
-      std::unique_ptr<char, decltype(&std::free)> resolved(
-          realpath(folder.c_str(), nullptr), &std::free);
-      if (resolved == nullptr) continue;
-      std::string path = resolved.get();
-      if (path != "/") path += '/';
-      return path + started.substr(cut + 1);
-    }
-    std::string buffer(256, '\0');
-    for (;;) {
-      const ssize_t length =
-          readlink("/proc/self/exe", buffer.data(), buffer.size());
-      if (length < 0) break;
-      if (static_cast<size_t>(length) < buffer.size()) {
-        buffer.resize(static_cast<size_t>(length));
-        return buffer;
-      }
-      buffer.resize(buffer.size() * 2);
-    }
-    RaiseError(errno, PathRole::kExisting, "/proc/self/exe");
-  }
-
-  // The paths argv[0] may have been started by, each with a '/': itself
-  // when it has one; else where a search of PATH finds it, in order, and
-  // the working folder (a program started by its bare name without a
-  // search).
-  std::vector<std::string> StartedPaths() const {
-    if (argv0_.empty()) return {};
-    if (argv0_.find('/') != std::string::npos) return {argv0_};
-    std::vector<std::string> paths;
-    const char* search = std::getenv("PATH");
-    std::string_view folders = search != nullptr ? search : "";
-    while (search != nullptr) {
-      const size_t cut = folders.find(':');
-      const std::string_view folder = folders.substr(0, cut);
-      paths.push_back(
-          (folder.empty() ? std::string(".") : std::string(folder)) + "/" +
-          argv0_);
-      if (cut == std::string_view::npos) break;
-      folders.remove_prefix(cut + 1);
-    }
-    paths.push_back("./" + argv0_);
-    return paths;
-  }
-
   // True when the folder of `path` is on a file system that loses the
   // contents of a renamed folder; learnt once per folder.
   bool LosesRenamedFolders(const std::string& path) {
-    const size_t cut = path.rfind('/');
-    const std::string_view folder =
-        cut == std::string::npos ? std::string_view(".")
-        : cut == 0               ? std::string_view("/")
-                                 : std::string_view(path).substr(0, cut);
+    const std::string_view folder = posix::FolderOf(path);
     if (folder != checked_folder_) {
       checked_folder_.assign(folder);
       loses_folders_ = posix::LosesRenamedFolderContents(checked_folder_);
@@ -764,29 +660,17 @@ class PosixPlatform : public PlatformDefaults {
     return loses_folders_;
   }
 
-  // The file `StartMaximized` starts for `program`, with its `status`
-  // (links followed): `program` itself, or where it is missing the file of
-  // its folder whose name differs only in letter case.
-  static std::string ProgramFile(const Text& program, struct stat& status) {
-    std::string path = PathBytes(program);
-    if (stat(path.c_str(), &status) == 0) return path;
-    if (errno != ENOENT) RaiseError(errno, PathRole::kExisting, path);
-    const Place place = PlaceOf(program);
-    const Text name = FindIgnoringCase(place);
-    if (name.empty()) Raise(kFileNotFound);
-    path = PathBytes(place.prefix + name);
-    if (stat(path.c_str(), &status) != 0) {
-      RaiseError(errno, PathRole::kExisting, path);
-    }
-    return path;
-  }
-
-  // True when `status` is that of the file this process runs: the same
-  // file, whatever name or link it was reached by.
-  static bool IsSelf(const struct stat& status) {
-    struct stat self;
-    return stat("/proc/self/exe", &self) == 0 && status.st_dev == self.st_dev &&
-           status.st_ino == self.st_ino;
+  // The file `StartMaximized` starts for `program`: itself, or where it is
+  // missing the file of its folder whose name differs only in letter case.
+  posix::ProgramFile ProgramFileOf(const Text& program) const {
+    return posix::ProgramFileOf(
+        program,
+        [](const std::string& folder, const Text& name,
+           const std::function<bool(const Text&)>& preferred) {
+          return FindIgnoringCase(Place{folder, Text(), name},
+                                  ListMask::kNormalFiles, preferred);
+        },
+        own_);
   }
 
   // The exact-name lookup of `path` (whose parts are `place`).
@@ -838,7 +722,7 @@ class PosixPlatform : public PlatformDefaults {
     return closed;
   }
 
-  std::string argv0_;
+  posix::OwnProgram own_;
   Text arguments_;
   bool has_command_ = false;
   std::vector<std::string> command_;  // the words after "--", as given

@@ -291,6 +291,8 @@ class Log {
 
 class Win32Platform final : public PlatformDefaults {
  public:
+  Win32Platform() : started_by_(win32::TakeStartMark()) {}
+
   char16_t Separator() const override { return u'\\'; }
 
   Text ArgumentText() override {
@@ -357,8 +359,13 @@ class Win32Platform final : public PlatformDefaults {
 
   void StartMaximized(const Text& program, const Text& arguments) override {
     if (IsOwnProgram(program)) Raise(kStartsItself);
+    const win32::StartMark mark(program);
     win32::StartProgram(win32::ProgramStartOf(program, arguments),
                         win32::SystemProgramStarter());
+  }
+
+  bool StartedByItself() override {
+    return !started_by_.empty() && IsOwnProgram(started_by_);
   }
 
   bool IsOwnProgram(const Text& program) override {
@@ -409,6 +416,7 @@ class Win32Platform final : public PlatformDefaults {
   Listing listing_;
   Log log_;
   HANDLE claim_ = nullptr;  // the mutex of the folder this run claimed
+  Text started_by_;  // the program a Shuffler started, when that was this one
 };
 
 }  // namespace

@@ -13,6 +13,9 @@ namespace shuffler::win32 {
 
 namespace {
 
+// The variable that marks a program Shuffler started: its path.
+constexpr wchar_t kStartMark[] = L"SHUFFLER_LAUNCHED";
+
 // ERROR_ELEVATION_REQUIRED, which not every SDK's headers define.
 constexpr unsigned long kElevationRequired = 740;
 
@@ -134,6 +137,24 @@ void StartProgram(const ProgramStart& start, const ProgramStarter& starter) {
   RaiseSystemFailure(
       error == ERROR_CANCELLED ? kPermissionDenied : FailureNumberFor(error),
       error, FromWide(start.file));
+}
+
+Text TakeStartMark() {
+  const DWORD size = GetEnvironmentVariableW(kStartMark, nullptr, 0);
+  if (size == 0) return Text();
+  std::wstring mark(size, L'\0');
+  mark.resize(GetEnvironmentVariableW(kStartMark, mark.data(), size));
+  SetEnvironmentVariableW(kStartMark, nullptr);
+  return FromWide(mark);
+}
+
+// The path is made absolute here: the program starts in another folder.
+StartMark::StartMark(TextView program) {
+  SetEnvironmentVariableW(kStartMark, SystemPath(program).c_str());
+}
+
+StartMark::~StartMark() {
+  SetEnvironmentVariableW(kStartMark, nullptr);
 }
 
 }  // namespace shuffler::win32

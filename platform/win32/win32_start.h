@@ -44,4 +44,19 @@ ProgramStarter SystemProgramStarter();
 /// starts it. A prompt the user declines is `kPermissionDenied`.
 void StartProgram(const ProgramStart& start, const ProgramStarter& starter);
 
+/// Takes the mark that Shuffler started this program out of its
+/// environment: the program it names, or empty text when there is none. A
+/// Shuffler that finds its own file named there was started by a Shuffler.
+Text TakeStartMark();
+
+/// Marks the environment that the programs this process starts inherit,
+/// for as long as it lives: Shuffler started `program`.
+class StartMark {
+ public:
+  explicit StartMark(TextView program);
+  StartMark(const StartMark&) = delete;
+  StartMark& operator=(const StartMark&) = delete;
+  ~StartMark();
+};
+
 }  // namespace shuffler::win32

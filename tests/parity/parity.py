@@ -31,7 +31,8 @@ import tempfile
 
 # The scenarios: a name, the arguments, and the game folder's entries
 # (relative paths; a trailing "/" makes a folder), and where it is not the
-# program's own (None), the name the program is given in the game folder, and
+# program's own (None), the name the program is given in the game folder
+# (several names: a copy under each, the first one run), and
 # the folders that refuse every change (made immutable, which binds the
 # superuser too; where that cannot be done they are left as they are). Each file holds its own
 # bare name, so that two files that may swap names hold the same bytes.
@@ -68,6 +69,8 @@ SCENARIOS = [
         "mp3/", "mp3/Song.mp3"]),
     ("no options and no game", [], ["mp3/", "mp3/Song.mp3"]),
     ("renamed to gta3.exe", [], ["mp3/", "mp3/Song.mp3"], "gta3.exe"),
+    ("copies as both games", [], ["mp3/", "mp3/Song.mp3"],
+     "gta3.exe gta-vc.exe"),
     ("a music folder that refuses every change", ["/NOLAUNCH"], [
         "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/Track.MP3"],
      None, ["mp3"]),
@@ -86,7 +89,7 @@ def bare_name(name):
     return match.group(1) if match else name
 
 
-def make_game(folder, entries, program, program_name):
+def make_game(folder, entries, program, program_names):
     os.makedirs(folder)
     for entry in entries:
         path = os.path.join(folder, entry.rstrip("/"))
@@ -95,7 +98,8 @@ def make_game(folder, entries, program, program_name):
         else:
             with open(path, "w", encoding="utf-8") as file:
                 file.write(bare_name(os.path.basename(path)))
-    shutil.copy2(program, os.path.join(folder, program_name))
+    for name in program_names.split():
+        shutil.copy2(program, os.path.join(folder, name))
 
 
 def lock(game, folders, locked):
@@ -112,8 +116,8 @@ def hide_numbers(text):
                   + "-", text, flags=re.M)
 
 
-def folder_state(game, program_name):
-    """Every entry under `game` but the program and the log, normalised."""
+def folder_state(game, program_names):
+    """Every entry under `game` but the programs and the log, normalised."""
     state = []
     for root, folders, files in os.walk(game):
         relative = os.path.relpath(root, game)
@@ -121,7 +125,7 @@ def folder_state(game, program_name):
             state.append((hide_numbers(os.path.normpath(
                 os.path.join(relative, name))), "folder", ""))
         for name in files:
-            if relative == "." and name in (program_name, LOG_NAME):
+            if relative == "." and name in program_names.split() + [LOG_NAME]:
                 continue
             with open(os.path.join(root, name), "rb") as file:
                 content = file.read().decode("utf-8", "replace")
@@ -150,8 +154,8 @@ def normalise(text, game_text, separator):
     return hide_numbers(text)
 
 
-def run_linux(program_name, game, arguments):
-    result = subprocess.run([os.path.join(game, program_name)]
+def run_linux(program_names, game, arguments):
+    result = subprocess.run([os.path.join(game, program_names.split()[0])]
                             + arguments, cwd=os.path.dirname(game),
                             capture_output=True, timeout=RUN_LIMIT_SECONDS)
     boxes = []
@@ -197,10 +201,10 @@ def wine_text(escaped, truncated):
     return units.decode("utf-16-le", "replace")
 
 
-def run_windows(wine_run, prefix, program_name, game, arguments):
+def run_windows(wine_run, prefix, program_names, game, arguments):
     environment = dict(os.environ, SHUFFLER_WINEDEBUG="+relay")
     result = subprocess.run(
-        [wine_run, prefix, os.path.join(game, program_name)]
+        [wine_run, prefix, os.path.join(game, program_names.split()[0])]
         + arguments, cwd=os.path.dirname(game), env=environment,
         capture_output=True, timeout=RUN_LIMIT_SECONDS)
     game_text = "Z:" + game.replace("/", "\\")

@@ -235,12 +235,23 @@ TEST_F(ProgramTest, LaunchOptionsStartExactlyTheNamedProgram) {
     EXPECT_EQ(stderr_, kSelfBox);
     fs::remove(self);
   }
-  // Beside the game in the other letter case, the game found is started.
-  fs::create_hard_link(game_ / "Shuffler", game_ / "GTA3.EXE");
-  AddStandIn("gta3.exe", "beside.txt");
-  ASSERT_EQ(run_bounded(""), 0);
-  EXPECT_EQ(stderr_, "");
-  EXPECT_TRUE(WaitFor(game_ / "beside.txt"));
+  // Beside the game in another letter case, the game is started, whichever
+  // of the two the folder lists first: each pair is tried both ways round.
+  for (const auto& [own, game] : {std::pair{"GTA3.EXE", "gta3.exe"},
+                                  {"GTA3.exe", "gta3.EXE"},
+                                  {"gta3.EXE", "GTA3.exe"}}) {
+    SCOPED_TRACE(std::string(own) + " beside " + game);
+    fs::create_hard_link(game_ / "Shuffler", game_ / own);
+    AddStandIn(game, "beside.txt");
+    for (const std::string args : {"", "/LAUNCH gta3.exe"}) {
+      ASSERT_EQ(run_bounded(args), 0);
+      EXPECT_EQ(stderr_, "");
+      EXPECT_TRUE(WaitFor(game_ / "beside.txt"));
+      fs::remove(game_ / "beside.txt");
+    }
+    fs::remove(game_ / own);
+    fs::remove(game_ / game);
+  }
 }
 
 // One run at a time works on a game folder: copies started together leave
@@ -441,35 +452,77 @@ TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingAnything) {
   EXPECT_FALSE(fs::exists(game_ / "mp3" / "07-Song.mp3"));
 }
 
-// Started through a symbolic link, Shuffler shuffles the music next to the
-// link, as Windows would, not next to the program the link points to; with
-// or without /proc.
-TEST_F(ProgramTest, ThroughASymbolicLinkTheLinksFolderIsShuffled) {
+// Shuffler knows its own file and folder with and without /proc (hidden in
+// a mount namespace): through a symbolic link it shuffles the music next to
+// the link, as Windows would; a copy started by a copy starts nothing; and
+// where it cannot tell its folder it shuffles and starts nothing. Each run
+// is traced in a process namespace of its own, which a timeout ends.
+TEST_F(ProgramTest, WithOrWithoutProcItKnowsItsFolderAndNeverStartsItself) {
+  if (RunLine("unshare -m -fp true && strace -V >/dev/null") != 0) {
+    GTEST_SKIP() << "SKIPPED: needs root for unshare, and strace";
+  }
   fs::create_directories(game_ / "install" / "mp3");
   fs::rename(game_ / "Shuffler", game_ / "install" / "Shuffler");
   fs::create_symlink("install/Shuffler", game_ / "Shuffler");
-  WriteBytes(game_ / "install" / "mp3" / "01-Elsewhere.mp3", "elsewhere");
-  WriteBytes(game_ / "mp3" / "01-Here.mp3", "here");
-
-  ASSERT_EQ(Run("/NOLAUNCH /DENUM"), 0);
-  EXPECT_EQ(stderr_, "");
-  EXPECT_TRUE(fs::exists(game_ / "mp3" / "Here.mp3"));
-  EXPECT_TRUE(fs::exists(game_ / "install" / "mp3" / "01-Elsewhere.mp3"));
-
-  // The same without /proc, where the superuser can hide it.
-  WriteBytes(game_ / "mp3" / "02-Also.mp3", "also");
-  const std::string command =
-      "cd " + Quoted(game_.string()) +
-      " && unshare --mount --propagation private sh -c "
-      "'umount -l /proc 2>/dev/null || exit 97; test -e /proc/self && exit "
-      "97; exec ./Shuffler /NOLAUNCH /DENUM' 2>/dev/null";
-  const int status = std::system(command.c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::printf("[ note     ] no run without /proc here (status %d)\n", status);
-    return;
+  fs::copy_file(game_ / "install" / "Shuffler", game_ / "gta3.exe");
+  // Started by its open file (/dev/fd/N), under a name that is not its own.
+  const std::string by_file =
+      "python3 -c 'import os; os.execve(os.open(\"gta3.exe\", 0), "
+      "[\"unrelated\", \"/NOLAUNCH\"], dict(os.environ))'";
+  struct Row {
+    std::string command;
+    bool proc;
+    int box;  // its number, 0 for none
+    int starts, shuffles;
+  };
+  const Row rows[] = {
+      {"./Shuffler /NOLAUNCH", true, 0, 0, 1},
+      {"./Shuffler /NOLAUNCH", false, 0, 0, 1},
+      {"bash -c 'exec -a unrelated ./Shuffler /NOLAUNCH'", false, 0, 0, 1},
+      {by_file, true, 0, 0, 1},
+      {by_file, false, 1001, 0, 0},
+      // Shuffler as the only game; then, with a second copy for the rows
+      // that start two, copies under both games' names.
+      {"./gta3.exe", false, 1000, 1, 1},
+      {"./gta3.exe", true, 1000, 2, 1},
+      {"./gta3.exe", false, 1000, 2, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command + (row.proc ? "" : ", without /proc"));
+#ifdef __SANITIZE_ADDRESS__
+    if (!row.proc) continue;  // the sanitizer's runtime needs /proc
+#endif
+    if (row.starts == 2) {
+      fs::copy_file(game_ / "gta3.exe", game_ / "gta-vc.exe",
+                    fs::copy_options::overwrite_existing);
+    }
+    WriteBytes(game_ / "mp3" / "01-Here.mp3", "here");
+    WriteBytes(game_ / "install" / "mp3" / "01-Elsewhere.mp3", "elsewhere");
+    RunLine(
+        "timeout -s KILL 60 unshare -m --propagation private -fp "
+        "--kill-child sh -c " +
+        Quoted(std::string(row.proc ? "" : "mount -t tmpfs none /proc; ") +
+               "exec strace -f -qq -e trace=execve,mkdir,mkdirat -o "
+               "trace.txt " +
+               row.command));
+    // One box at most ("An error occurred!"), with the row's number.
+    EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '!'), row.box ? 1 : 0)
+        << stderr_;
+    EXPECT_NE(stderr_.find(row.box ? "Number: " + std::to_string(row.box) : ""),
+              std::string::npos);
+    std::istringstream trace(ReadBytes(game_ / "trace.txt"));
+    int starts = 0, shuffles = 0;
+    for (std::string line; std::getline(trace, line);) {
+      starts +=
+          line.find(".exe\", [") != std::string::npos && line.ends_with("= 0");
+      shuffles += line.find("\"" + (game_ / "mp3" / "temp").string() +
+                            "\", ") != std::string::npos &&
+                  line.ends_with("= 0");
+    }
+    EXPECT_EQ(starts, row.starts);
+    EXPECT_EQ(shuffles, row.shuffles);
+    EXPECT_TRUE(fs::exists(game_ / "install" / "mp3" / "01-Elsewhere.mp3"));
   }
-  EXPECT_TRUE(fs::exists(game_ / "mp3" / "Also.mp3"));
-  EXPECT_TRUE(fs::exists(game_ / "install" / "mp3" / "01-Elsewhere.mp3"));
 }
 
 }  // namespace
