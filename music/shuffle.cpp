@@ -29,6 +29,7 @@
 // "Permission denied": that is said once, and the entries are left as they
 // are, instead of three boxes for every entry.
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "base/guard.h"
@@ -118,8 +119,11 @@ bool IsDotOrDotDot(const Text& name) {
   return name == u"." || name == u"..";
 }
 
+// What a change to the music folder came to.
+enum class Change { kMade, kFailed, kRefused };
+
 // What the recovery and the shuffle share: the paths, the failure handler
-// with the stage and the entry it reports about, the mover, and the first
+// with the stage and the entry it reports about, the mover, and the last
 // change that the music folder refused as a whole.
 struct FolderWork {
   FolderWork(Platform& platform_in, MusicRun& run_in, bool log)
@@ -127,28 +131,36 @@ struct FolderWork {
         run(run_in),
         places(platform, run),
         g([this, log](const Failure& failure) {
-          Report(platform, log, Stage, OldPath, failure);
+          if (!quiet) return Report(platform, log, Stage, OldPath, failure);
+          try {
+            Report(platform, false, Stage, OldPath, failure);
+          } catch (const Failure&) {
+            // Nothing is left to show it with: the work goes on.
+          }
         }) {}
 
-  // A change that the music folder may refuse as a whole: runs `change` as
-  // one step and returns whether it was made. A "Permission denied" while
-  // `whole_folder` says that it is the folder's answer to every change is
-  // not reported here: it is kept as `refusal`, and the caller says it.
-  // Any other failure is reported as usual.
-  template <typename Change>
-  bool TryChange(bool whole_folder, Change&& change) {
-    bool made = false;
+  // A change that the music folder may refuse as a whole, run as one step.
+  // A full disk refuses every change that needs room, and "Permission
+  // denied" is the folder's answer to every change while `whole_folder`
+  // says so: such a refusal is not reported here but kept as `refusal`,
+  // for the caller to say once. Any other failure is reported as usual.
+  template <typename Action>
+  Change TryChange(bool whole_folder, Action&& change) {
+    Change outcome = Change::kFailed;
     g.Do([&] {
       try {
         change();
-        made = true;
+        outcome = Change::kMade;
       } catch (const Failure& failure) {
-        if (!whole_folder || failure.Number != kPermissionDenied) throw;
-        refused = true;
+        if (failure.Number != kDiskFull &&
+            (!whole_folder || failure.Number != kPermissionDenied)) {
+          throw;
+        }
         refusal = failure;
+        outcome = Change::kRefused;
       }
     });
-    return made;
+    return outcome;
   }
 
   Platform& platform;
@@ -160,8 +172,11 @@ struct FolderWork {
   std::unique_ptr<FileMover> Mover;
   Guard g;
 
-  bool refused = false;
   Failure refusal;
+  // Failures are shown without the log, and a box that cannot be shown is
+  // passed over: for the work that must be done after the report of a
+  // failure has failed.
+  bool quiet = false;
 };
 
 // One shuffle, in phases that share the design's variables (PascalCase) and
@@ -180,8 +195,10 @@ struct Shuffle : FolderWork {
   void EveryEntry();
   bool OneEntry();
   void NameEntry();
-  bool RenameEntry();
-  void MoveOutAndBack(bool renamed);
+  Change RenameEntry();
+  Change MoveOutAndBack(bool renamed);
+  bool SetAside();
+  void EntryChanged();
   void BringBack();
   void Finish();
   void SayRefusal();
@@ -195,39 +212,54 @@ struct Shuffle : FolderWork {
   Text NumberText, BareName, NewPath, TempName;
 
   Text temp_path;  // `TempName` in "temp"
-  // "temp" carries the mark: what this run leaves in it comes back.
-  bool marked = false;
+  // "temp" was made by this run, and carries the mark: what this run leaves
+  // in it comes back.
+  bool made_temp = false, marked = false;
   // "/UNIQUE" in a marked "temp": every entry is moved out before the first
   // comes back.
   bool all_out = false;
-  // Whether a change to the music folder has been made yet ("temp" made,
-  // an entry renamed or moved out). Until one has, a refusal is the
-  // folder's answer to every change (a read-only medium, no right to
-  // write): it is said once, and nothing more is tried. After one, a
-  // refusal is the one entry's, and is reported as its failure.
+  // "temp" or its mark was refused: no entry is tried.
+  bool temp_refused = false;
+  // The folder's refusal has been said.
+  bool refusal_said = false;
+  // Whether an entry of the music folder has changed yet (renamed, or
+  // moved out). Until one has, a refused change may be the folder's answer
+  // to every change (a read-only medium, no right to write, a folder that
+  // only takes new entries) or one entry's (a file that may not be
+  // renamed, or that another program holds): the entry is set aside, and
+  // the next one tried. Once one has changed, the entries set aside are
+  // tried again, and each refusal is that one entry's, reported as its
+  // failure. When none changes, the refusal is said once.
   bool changed = false;
-  // Which slots are processed. The marker alone cannot tell: an entry may
-  // really be named like it, and would then never be processed.
+  std::vector<int64_t> set_aside;
+  // Which slots are processed or set aside. The marker alone cannot tell:
+  // an entry may really be named like it, and would then never be
+  // processed.
   std::vector<bool> processed;
   // "/UNIQUE": the entries moved out, as their old path and their name in
-  // "temp", in order.
+  // "temp", in order, and the next to come back.
   struct MovedOut {
     Text old_path, temp_name;
   };
   std::vector<MovedOut> moved_out;
+  size_t next_back = 0;
 };
 
 // Makes "temp" and marks it, or marks an empty one that is there already.
+// "temp", or its mark, refused is the folder's answer to every change.
 void Shuffle::PrepareTemp() {
   if (g.Test([&] {
         return platform.FindEntry(places.temp_folder, ListMask::kWithFolders)
             .empty();
       })) {
-    // Made by this run: a refusal is the folder's answer to every change.
-    if (TryChange(true, [&] { platform.MakeFolder(places.temp_folder); })) {
-      changed = true;
-      marked = g.Do([&] { platform.MakeFolder(places.own_mark); });
+    Change made =
+        TryChange(true, [&] { platform.MakeFolder(places.temp_folder); });
+    made_temp = made == Change::kMade;
+    if (made_temp) {
+      made = TryChange(true, [&] { platform.MakeFolder(places.own_mark); });
+      marked = made == Change::kMade;
     }
+    temp_refused = made == Change::kRefused;
     return;
   }
   // A "temp" left by a stopped run still carries the mark; the recovery
@@ -239,10 +271,7 @@ void Shuffle::PrepareTemp() {
   if (marked) return;
   // An empty "temp" holds nothing of anyone's (a run stopped right after
   // making it leaves one): it is marked, so that what this run leaves in it
-  // is brought back too. A mark that cannot be made for want of the right
-  // to is the first refused change. A mark in the player's "temp" changes
-  // nothing in the music folder itself, which may still refuse its first
-  // change.
+  // is brought back too. Names that begin with "." are the player's too.
   bool folder = false, empty = true;
   const bool listed = g.Do([&] {
     ListTemp(platform, places, true, [&](const Text& name) {
@@ -252,16 +281,21 @@ void Shuffle::PrepareTemp() {
     });
   });
   if (listed && folder && empty) {
-    marked = TryChange(true, [&] { platform.MakeFolder(places.own_mark); });
+    const Change made =
+        TryChange(true, [&] { platform.MakeFolder(places.own_mark); });
+    marked = made == Change::kMade;
+    temp_refused = made == Change::kRefused;
   }
 }
 
 // The mover, the count of entries done, the prefix width and the log.
 void Shuffle::Start() {
-  if (!refused) g.Do([&] { Mover = platform.CreateFileMover(); });
+  if (!temp_refused) g.Do([&] { Mover = platform.CreateFileMover(); });
   Done = 0;
   // Only what a marked "temp" holds comes back after a stopped run.
   all_out = run.UniqueMode && marked;
+  // Reserved now, so that an entry moved out is always noted.
+  if (all_out) g.Do([&] { moved_out.reserve(static_cast<size_t>(FileCount)); });
   Digits = DecimalDigits(FileCount);
   if (run.DebugLog) {
     g.Do([&] {
@@ -270,17 +304,21 @@ void Shuffle::Start() {
   }
 }
 
-// Every entry once, in random order; or, when the folder refused its first
-// change, that refusal said once, and no entry touched.
+// Every entry once, in random order, each set aside counted with those done;
+// or, when "temp" was refused, that refusal said once, and no entry tried.
 void Shuffle::EveryEntry() {
-  if (refused) return SayRefusal();
-  while (g.Test([&] { return Done < FileCount; })) {
+  if (temp_refused) return SayRefusal();
+  while (g.Test([&] {
+    return Done + static_cast<int64_t>(set_aside.size()) < FileCount;
+  })) {
     if (!OneEntry()) return;
   }
+  // Every entry tried was refused, and none changed.
+  if (!set_aside.empty()) SayRefusal();
 }
 
-// Draws an entry and, when it is not done yet, processes it. False when the
-// music folder refused its first change: nothing more is tried.
+// Draws an entry and, when it is not done yet, processes it. False when
+// nothing more is tried.
 bool Shuffle::OneEntry() {
   g.Do([&] { Pick = Draw(FileCount, platform.NextRandom()); });
   if (!g.Test([&] { return !processed.at(static_cast<size_t>(Pick)); })) {
@@ -288,12 +326,11 @@ bool Shuffle::OneEntry() {
   }
   Stage = EntryStage::kRenaming;
   NameEntry();
-  const bool renamed = RenameEntry();
+  const Change renamed = RenameEntry();
+  if (renamed == Change::kRefused) return SetAside();
   Stage = EntryStage::kMoving;
-  MoveOutAndBack(renamed);
-  if (refused) {
-    SayRefusal();  // nothing was moved out, and nothing more is tried
-    return false;
+  if (MoveOutAndBack(renamed == Change::kMade) == Change::kRefused) {
+    return SetAside();
   }
   Stage = EntryStage::kAfterMoves;
   g.Do([&] { Done.Add(1); });
@@ -341,8 +378,8 @@ void Shuffle::NameEntry() {
   }
 }
 
-// Renames the picked entry; returns whether it was renamed.
-bool Shuffle::RenameEntry() {
+// Renames the picked entry.
+Change Shuffle::RenameEntry() {
   // With "/UNIQUE" and "/DENUM", an entry moved out earlier may hold the
   // bare name in "temp": the rename fails as if the name were taken in the
   // music folder, where that entry would be otherwise, and the entry keeps
@@ -356,41 +393,63 @@ bool Shuffle::RenameEntry() {
       Raise(kFileAlreadyExists);
     }
   });
-  if (!name_free) return false;
-  if (!TryChange(!changed, [&] { platform.RenameEntry(OldPath, NewPath); })) {
-    return false;
-  }
+  if (!name_free) return Change::kFailed;
+  const Change renamed =
+      TryChange(!changed, [&] { platform.RenameEntry(OldPath, NewPath); });
   // A new name equal to the old one changes nothing.
-  changed = changed || OldPath != NewPath;
-  return true;
+  if (renamed == Change::kMade && OldPath != NewPath) EntryChanged();
+  return renamed;
 }
 
 // Out and straight back: the entry is re-created in the music folder now,
 // after every entry processed before it. With "/UNIQUE" in a marked "temp"
 // only out, and only an entry that was renamed: a failure touches no other.
-void Shuffle::MoveOutAndBack(bool renamed) {
-  if (refused || (all_out && !renamed)) return;
-  if (!TryChange(!changed,
-                 [&] { MoverOf(Mover).Move(NewPath, places.into_temp); })) {
-    if (refused || all_out) return;
-  } else {
-    changed = true;
-    if (all_out) {
-      g.Do([&] { moved_out.push_back({OldPath, TempName}); });
-      return;
-    }
+Change Shuffle::MoveOutAndBack(bool renamed) {
+  if (all_out && !renamed) return Change::kFailed;
+  const Change out = TryChange(
+      !changed, [&] { MoverOf(Mover).Move(NewPath, places.into_temp); });
+  if (out == Change::kMade) {
+    EntryChanged();
+    if (all_out) g.Do([&] { moved_out.push_back({OldPath, TempName}); });
   }
+  if (out == Change::kRefused || all_out) return out;
   g.Do([&] {
     FileMover& back = MoverOf(Mover);
     temp_path.assign(places.into_temp).append(TempName);
     back.Move(temp_path, places.music);
   });
+  return out;
+}
+
+// The picked entry was refused. A full disk takes no more changes: that is
+// said once, and the entries left are left as they are. Otherwise the entry
+// waits until another changes. False when nothing more is tried.
+bool Shuffle::SetAside() {
+  if (refusal.Number == kDiskFull) {
+    SayRefusal();
+    return false;
+  }
+  processed.at(static_cast<size_t>(Pick)) = true;
+  set_aside.push_back(Pick);
+  return true;
+}
+
+// The first entry that changes shows that the folder takes changes: the
+// entries set aside until then are tried again.
+void Shuffle::EntryChanged() {
+  if (changed) return;
+  changed = true;
+  for (const int64_t slot : set_aside) {
+    processed.at(static_cast<size_t>(slot)) = false;
+  }
+  set_aside.clear();
 }
 
 // "/UNIQUE": every entry moved out comes back, in the same order.
 void Shuffle::BringBack() {
   Stage = EntryStage::kMoving;
-  for (const MovedOut& entry : moved_out) {
+  while (next_back < moved_out.size()) {
+    const MovedOut& entry = moved_out[next_back++];
     g.Do([&] {
       OldPath = entry.old_path;
       temp_path.assign(places.into_temp).append(entry.temp_name);
@@ -404,8 +463,9 @@ void Shuffle::BringBack() {
 void Shuffle::Finish() {
   if (run.DebugLog) g.Do([&] { platform.CloseLog(); });
   Mover.reset();
-  // The mark goes only when nothing else is left in "temp": what could not
-  // come back stays in a marked folder, and a later run tries again.
+  // The mark goes only when nothing else is left in "temp", names that
+  // begin with "." included: what could not come back stays in a marked
+  // folder, and a later run tries again.
   bool only_mark_left = true;
   if (marked && g.Do([&] {
         ListTemp(platform, places, true, [&](const Text& name) {
@@ -416,13 +476,21 @@ void Shuffle::Finish() {
       only_mark_left) {
     g.Do([&] { platform.RemoveFolder(places.own_mark); });
   }
-  if (!refused) g.Do([&] { platform.RemoveFolder(places.temp_folder); });
+  // Where the folder refused every change, a "temp" that was there before
+  // is left as it is, and its refusal to remove one that this run made is
+  // the refusal said already.
+  const auto remove = [&] { platform.RemoveFolder(places.temp_folder); };
+  if (refusal_said && !changed) {
+    if (made_temp) TryChange(true, remove);
+    return;
+  }
+  g.Do(remove);
 }
 
-// The music folder refused its first change: said once, as a failure of
-// the whole shuffle.
+// The music folder's refusal, said once, as a failure of the whole shuffle.
 void Shuffle::SayRefusal() {
   Stage = EntryStage::kAfterMoves;
+  refusal_said = true;
   g.Report(refusal);
 }
 
@@ -456,15 +524,15 @@ void Recovery::Run() {
   g.Do([&] { Mover = platform.CreateFileMover(); });
   // Never onto an entry of the music folder: a file whose name is taken
   // there stays in "temp", and is reported. Every file in a marked "temp"
-  // was moved there by a run from this music folder, so a refusal to move
-  // one back is the medium's or the folder's, and every other would be
-  // refused alike: it is reported as the file that stays, and no other is
-  // tried.
+  // was moved there by a run from this music folder, which took that change
+  // then: a refusal to move one back now is the medium's or the folder's,
+  // and every other would be refused alike. It is reported as the file
+  // that stays, and no other is tried; a later run tries them all again.
   Stage = EntryStage::kMoving;
   for (const Text& name : stranded) {
     g.Do([&] { OldPath = places.into_temp + name; });
-    if (!TryChange(true, [&] { MoverOf(Mover).Move(OldPath, places.music); }) &&
-        refused) {
+    if (TryChange(true, [&] { MoverOf(Mover).Move(OldPath, places.music); }) ==
+        Change::kRefused) {
       g.Report(refusal);
       break;
     }
@@ -481,11 +549,26 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run) {
 
 void ShuffleMusicFolder(Platform& platform, MusicRun& run) {
   Shuffle shuffle(platform, run);
-  shuffle.PrepareTemp();
-  shuffle.Start();
-  shuffle.EveryEntry();
-  shuffle.BringBack();
-  shuffle.Finish();
+  // A report that failed (a log that cannot be written) leaves the shuffle.
+  // With "/UNIQUE", what this run moved out comes back first, the log or no
+  // log: the game never starts with songs in "temp". Without it, at most
+  // the one entry between its two moves waits there for the next run.
+  const auto bring_back_and_leave = [&] {
+    shuffle.quiet = true;
+    shuffle.BringBack();
+    throw;
+  };
+  try {
+    shuffle.PrepareTemp();
+    shuffle.Start();
+    shuffle.EveryEntry();
+    shuffle.BringBack();
+    shuffle.Finish();
+  } catch (const Failure&) {
+    bring_back_and_leave();
+  } catch (const std::bad_alloc&) {
+    bring_back_and_leave();
+  }
 }
 
 }  // namespace shuffler

@@ -229,7 +229,7 @@ TEST(Shuffle, UniqueDenumberingCollisionStrandsNothing) {
 
 TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
   MusicRun run({u"a.mp3"}, u"/DEBUG");
-  run.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  run.fake.FailCall(Op::kRenameEntry, 1, kPathFileAccessError);
   run.Go();
   const Text old_path = Music(u"a.mp3");
   EXPECT_EQ(
@@ -251,7 +251,7 @@ TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
 
   // With "/UNIQUE" the entry that was not renamed is not moved either.
   MusicRun unique({u"a.mp3", u"b.mp3"}, u"/UNIQUE");
-  unique.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  unique.fake.FailCall(Op::kRenameEntry, 1, kPathFileAccessError);
   unique.Go();
   ASSERT_EQ(unique.Prompts().size(), 1u);
   EXPECT_EQ(unique.Prompts()[0].rfind(u"An error occurred renaming file: ", 0),
