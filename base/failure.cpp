@@ -23,6 +23,8 @@ const char16_t* DescriptionOf(int32_t number) {
       return u"File not found";
     case kFileAlreadyExists:
       return u"File already exists";
+    case kDiskFull:
+      return u"Disk full";
     case kPermissionDenied:
       return u"Permission denied";
     case kPathFileAccessError:

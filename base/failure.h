@@ -30,6 +30,8 @@ enum FailureNumber : int32_t {
   kBadFileNameOrNumber = 52,
   kFileNotFound = 53,
   kFileAlreadyExists = 58,
+  /// No room left on the disk (or in the player's quota) for the change.
+  kDiskFull = 61,
   kPermissionDenied = 70,
   kPathFileAccessError = 75,
   kPathNotFound = 76,

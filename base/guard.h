@@ -27,17 +27,24 @@ class Guard {
 
   explicit Guard(Handler handler) : handler_(std::move(handler)) {}
 
-  /// Runs one step; a failure is handed to the handler.
+  /// Runs one step and returns whether it completed; a failure is handed to
+  /// the handler.
   template <typename Action>
-  void Do(Action&& action) {
+  bool Do(Action&& action) {
     try {
       std::forward<Action>(action)();
+      return true;
     } catch (const Failure& failure) {
       handler_(failure);
     } catch (const std::bad_alloc&) {
       handler_(MakeFailure(kOutOfMemory));
     }
+    return false;
   }
+
+  /// Hands `failure` to the handler, as the failure of a step of its own:
+  /// for a failure that was held back until it could be told.
+  void Report(const Failure& failure) { handler_(failure); }
 
   /// Runs one test and returns whether it holds. A test that fails is
   /// handed to the handler and counts as holding.

@@ -10,6 +10,7 @@
 // (a failed rename still runs both moves, on the new path).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -100,14 +101,17 @@ class TraceChecker {
   int BoxesShown() const { return boxes_; }
   /// Failures reported, or passed over when nothing is left to report them.
   int FailuresHandled() const { return handled_; }
-  int EntriesShuffled() const { return entries_; }
+  int EntriesShuffled() const { return entries_ - retried_ - set_aside_; }
+  /// "/UNIQUE" moved every entry out before the first came back.
+  bool AllOut() const { return all_out_; }
   /// How each injected failure was reported, by kind of report.
   const std::map<std::string, int>& InjectedReports() const {
     return injected_reports_;
   }
 
  private:
-  enum class Region { kStartup, kRecovery, kShuffle };
+  // kRescue: "/UNIQUE" brings back what it moved out, the shuffle left.
+  enum class Region { kStartup, kRecovery, kShuffle, kRescue };
   enum class Kind { kStartup, kRenaming, kMoving, kGeneral };
   // A report that a failure is due: of `kind`, about `path` (any path when
   // null) or with the failure's number.
@@ -115,7 +119,9 @@ class TraceChecker {
     const Call* cause;
     Kind kind;
     std::optional<Text> path;
-    bool later = false;  // a denial, said once the log is open
+    bool later = false;         // a denial, said once the log is open
+    bool held = false;          // one entry's, dropped when another changes
+    bool after_rescue = false;  // due once "/UNIQUE" has brought all back
   };
 
   void Problem(const std::string& what) {
@@ -184,19 +190,24 @@ class TraceChecker {
         Problem("a log line that is no report of the shuffle's");
       } else if (call.failed) {
         // The report it began is replaced by the startup box.
-        const Due* due = due_.empty() ? nullptr : &due_.front();
+        auto now = due_.begin();
+        while (now != due_.end() && now->later)
+          ++now;
+        if (now == due_.end()) now = due_.begin();
+        const Due* due = now == due_.end() ? nullptr : &*now;
         ++handled_;
         Count(due != nullptr ? due->cause : nullptr,
               "its shuffle box replaced by the startup box");
-        if (due != nullptr) due_.erase(due_.begin());
+        if (due != nullptr) due_.erase(now);
         LeaveRoutine(call);
       }
       return;
     }
+    if (region_ == Region::kRescue && !Rescued(call)) EndRescue();
     for (const Due& due : due_) {
       if (!due.later) Problem("not reported at once: " + Show(*due.cause));
     }
-    Follow(call);
+    if (region_ != Region::kRescue) Follow(call);
     if (call.failed) Expect(call);
   }
 
@@ -254,11 +265,11 @@ class TraceChecker {
     } else if (call.op == Op::kRenameEntry) {
       path_ = call.subject;
       CheckNewName(call.subject, call.object);
-      changed_ = changed_ || (!call.failed && call.subject != call.object);
+      if (!call.failed && call.subject != call.object) EntryChanged();
     } else if (call.op == Op::kMoveFile) {
       kind_ = Kind::kMoving;
       if (call.object == kIntoTemp) {
-        changed_ = changed_ || !call.failed;
+        if (!call.failed) EntryChanged();
         if (all_out_ && !call.failed) {
           moved_out_.emplace_back(call.subject, path_.value_or(kNoText));
         }
@@ -270,8 +281,6 @@ class TraceChecker {
         }
         path_ = moved_out_[next_back_++].second;
       }
-    } else if (call.op == Op::kMakeFolder && call.subject == kTempFolder) {
-      changed_ = changed_ || !call.failed;
     } else if (call.op == Op::kCloseLog || call.op == Op::kRemoveFolder ||
                (listing && call.subject == kTempPattern && entries_ > 0)) {
       kind_ = Kind::kGeneral;
@@ -299,11 +308,23 @@ class TraceChecker {
       } else {
         due_.push_back({&call, Kind::kGeneral, std::nullopt});
       }
-    } else if (call.number == kPermissionDenied && !changed_ &&
+    } else if (region_ == Region::kRescue) {
+      due_.push_back({&call, Kind::kMoving, path_.value_or(kNoText)});
+    } else if (call.op == Op::kRemoveFolder && refusal_said_ && !changed_ &&
+               IsRefusal(call.number)) {
+      ++handled_;  // the refusal said already
+      Count(&call, "general box, entries left as they are");
+    } else if ((call.number == kDiskFull ||
+                (call.number == kPermissionDenied && !changed_)) &&
                (call.op == Op::kMakeFolder || call.op == Op::kRenameEntry ||
                 (call.op == Op::kMoveFile && call.object == kIntoTemp))) {
-      denied_ = true;
-      due_.push_back({&call, Kind::kGeneral, std::nullopt, true});
+      // Said once. One entry's "Permission denied" before any entry changed
+      // waits: the entry is tried again once another changes.
+      const bool held =
+          call.op != Op::kMakeFolder && call.number == kPermissionDenied;
+      denied_ = denied_ || !held;
+      set_aside_ += held ? 1 : 0;
+      due_.push_back({&call, Kind::kGeneral, std::nullopt, true, held});
       kind_ = Kind::kGeneral;
     } else if (call.op == Op::kMoveFile || kind_ == Kind::kRenaming) {
       due_.push_back({&call, kind_, path_.value_or(kNoText)});
@@ -316,6 +337,7 @@ class TraceChecker {
   }
 
   void LookAtBox(const Call& box) {
+    if (region_ == Region::kRescue && box.object.empty()) EndRescue();
     if (region_ == Region::kShuffle && debug_ && !box.object.empty() &&
         (i_ == 0 || !IsHandlerLine(t_[i_ - 1]))) {
       return Problem("a shuffle box without its log line");
@@ -325,15 +347,22 @@ class TraceChecker {
     auto due = due_.begin();
     while (due != due_.end() && !Matches(box, *due))
       ++due;
-    if (due != due_.end() && (!due->later || due == due_.begin())) {
+    if (due != due_.end()) {
       cause = due->cause;
       label = due->later ? "general box, entries left as they are"
               : due->kind == Kind::kStartup  ? "startup box"
               : due->kind == Kind::kRenaming ? "renaming box"
               : due->kind == Kind::kMoving   ? "moving box"
                                              : "general box";
-      if (due->later) kind_ = Kind::kGeneral;
+      if (due->later) {
+        kind_ = Kind::kGeneral;
+        refusal_said_ = true;
+        denied_ = denied_ || due->held;
+      }
       due_.erase(due);
+      if (label == std::string("general box, entries left as they are")) {
+        DropHeld("general box, entries left as they are", false);
+      }
     } else if (!OwnFailure(box)) {
       return Problem("a box that no failure explains: " + Show(box));
     }
@@ -341,6 +370,9 @@ class TraceChecker {
     if (!box.failed) {
       ++boxes_;
       return Count(cause, label);
+    }
+    if (region_ == Region::kRescue) {
+      return Count(&box, "a box of the bringing back is passed over");
     }
     if (box.object.empty()) {
       // Nothing is left to report it with: the run goes on.
@@ -380,9 +412,56 @@ class TraceChecker {
   // The shuffle's or the recovery's handler failed on `call`: the startup
   // box reports that failure, after the routine.
   void LeaveRoutine(const Call& call) {
-    left_shuffle_ = left_shuffle_ || region_ == Region::kShuffle;
+    const bool shuffle = region_ == Region::kShuffle;
+    left_shuffle_ = left_shuffle_ || shuffle;
     region_ = Region::kStartup;
     due_.push_back({&call, Kind::kStartup, std::nullopt});
+    // "/UNIQUE" brings back first what it moved out; the startup box waits.
+    if (shuffle && all_out_ && next_back_ < moved_out_.size()) {
+      region_ = Region::kRescue;
+      due_.back().later = due_.back().after_rescue = true;
+    }
+  }
+
+  // Whether `call` is the next move back of the bringing back.
+  bool Rescued(const Call& call) {
+    if (call.op != Op::kMoveFile || next_back_ >= moved_out_.size() ||
+        call.object != kMusicSlash ||
+        call.subject != kIntoTemp + moved_out_[next_back_].first.substr(
+                                        kMusicSlash.size())) {
+      return call.op == Op::kShowStopBox;
+    }
+    path_ = moved_out_[next_back_++].second;
+    return true;
+  }
+  void EndRescue() {
+    region_ = Region::kStartup;
+    for (Due& due : due_)
+      due.later = due.later && !due.after_rescue;
+  }
+
+  static bool IsRefusal(int32_t number) {
+    return number == kPermissionDenied || number == kDiskFull;
+  }
+
+  // The first entry that changes: the entries set aside are tried again.
+  void EntryChanged() {
+    if (!changed_) DropHeld("held until another entry changed", true);
+    changed_ = true;
+  }
+  void DropHeld(const char* label, bool tried_again) {
+    for (auto due = due_.begin(); due != due_.end();) {
+      if (!due->held) {
+        ++due;
+        continue;
+      }
+      ++handled_;
+      Count(due->cause, label);
+      due = due_.erase(due);
+    }
+    if (!tried_again) return;
+    retried_ += set_aside_;
+    set_aside_ = 0;
   }
 
   // True when call `i` is a listing that only other listings separate from
@@ -409,7 +488,8 @@ class TraceChecker {
     }
     // With "/UNIQUE" the k-th entry gets k.
     if (numbered && unique_ &&
-        name.substr(0, dash) != ZeroPadded(entries_, digits_)) {
+        name.substr(0, dash) !=
+            ZeroPadded(entries_ - set_aside_ - retried_, digits_)) {
       numbered = false;
     }
     if (denum_ ? name != bare : !numbered) {
@@ -435,8 +515,9 @@ class TraceChecker {
   // "/UNIQUE": the entries moved out, as their path and old path.
   std::vector<std::pair<Text, Text>> moved_out_;
   size_t next_back_ = 0;
-  bool left_shuffle_ = false, denied_ = false;
+  bool left_shuffle_ = false, denied_ = false, refusal_said_ = false;
   int boxes_ = 0, handled_ = 0, entries_ = 0;
+  int set_aside_ = 0, retried_ = 0;  // entries refused, and tried again
   std::map<std::string, int> injected_reports_;
 };
 
@@ -545,6 +626,8 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
   for (int k : fail)
     fake.FailOverallCall(k, number);
   const std::vector<std::string> before = fake.ContentsBelow(kMusic);
+  const std::vector<std::string> in_temp_before =
+      fake.ContentsBelow(kTempFolder);
 
   std::string label = Narrow(variant.args) +
                       (variant.stranded ? " (stranded)" : "") +
@@ -584,6 +667,23 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
     // mover, too few slots) add reports of their own.
     EXPECT_GE(checker.FailuresHandled(), failed_calls);
   }
+
+  // What this run moved out is back in the music folder when it ends, but
+  // for a move back that failed, and, without "/UNIQUE" in a marked "temp",
+  // the one entry between its two moves when a failed report left the
+  // shuffle.
+  int in_temp = 0, failed_back = 0;
+  for (const Text& name : fake.Names(kTempFolder)) {
+    in_temp += !fake.IsFolder(kIntoTemp + name) &&
+               !std::count(in_temp_before.begin(), in_temp_before.end(),
+                           fake.Content(kIntoTemp + name));
+  }
+  for (const Call& call : trace) {
+    failed_back +=
+        call.op == Op::kMoveFile && call.failed && call.object == kMusicSlash;
+  }
+  EXPECT_LE(in_temp, failed_back + (checker.LeftShuffle() && !checker.AllOut()))
+      << "songs left in temp";
 
   // The process always ends, even when a startup box could not be shown.
   EXPECT_TRUE(ended);
@@ -635,9 +735,13 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
 
 // The failure numbers injected, in turn.
 int32_t NumberFor(int k) {
-  static const int32_t numbers[] = {kPathFileAccessError, kPermissionDenied,
-                                    kFileNotFound,        kFileAlreadyExists,
-                                    kPathNotFound,        kInvalidArgument};
+  static const int32_t numbers[] = {kPathFileAccessError,
+                                    kPermissionDenied,
+                                    kFileNotFound,
+                                    kFileAlreadyExists,
+                                    kPathNotFound,
+                                    kInvalidArgument,
+                                    kDiskFull};
   return numbers[static_cast<size_t>(k) % std::size(numbers)];
 }
 

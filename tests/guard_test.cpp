@@ -18,10 +18,12 @@ TEST(Guard, AFailureGoesOnWhereTheStepWouldHaveGone) {
     ran.clear();
     reported.clear();
     Guard g([&](const Failure& f) { reported.push_back(f.Number); });
-    g.Do([&] {
-      ran += "1";
-      if (fail_first) throw std::bad_alloc();
-    });
+    if (!g.Do([&] {
+          ran += "1";
+          if (fail_first) throw std::bad_alloc();
+        })) {
+      ran += "!";  // the step did not complete
+    }
     if (g.Test([&] {
           ran += "?";
           if (fail_test) Raise(kFileNotFound);
@@ -44,7 +46,7 @@ TEST(Guard, AFailureGoesOnWhereTheStepWouldHaveGone) {
   test_result = false;
   fail_test = fail_first = true;
   run();
-  EXPECT_EQ(ran, "1?T.");
+  EXPECT_EQ(ran, "1!?T.");
   EXPECT_EQ(reported, (std::vector<int32_t>{kOutOfMemory, kFileNotFound}));
 }
 

@@ -229,7 +229,7 @@ TEST(Shuffle, UniqueDenumberingCollisionStrandsNothing) {
 
 TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
   MusicRun run({u"a.mp3"}, u"/DEBUG");
-  run.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  run.fake.FailCall(Op::kRenameEntry, 1, kPathFileAccessError);
   run.Go();
   const Text old_path = Music(u"a.mp3");
   EXPECT_EQ(
@@ -251,12 +251,21 @@ TEST(Shuffle, AFailedRenameIsFollowedByTwoFailedMoves) {
 
   // With "/UNIQUE" the entry that was not renamed is not moved either.
   MusicRun unique({u"a.mp3", u"b.mp3"}, u"/UNIQUE");
-  unique.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  unique.fake.FailCall(Op::kRenameEntry, 1, kPathFileAccessError);
   unique.Go();
   ASSERT_EQ(unique.Prompts().size(), 1u);
   EXPECT_EQ(unique.Prompts()[0].rfind(u"An error occurred renaming file: ", 0),
             0u);
   EXPECT_EQ(unique.fake.CallsOf(Op::kMoveFile), 2);
+
+  // Refused before any entry changed (a song held for a moment), it waits
+  // and is tried again once another has changed: no box, all renamed.
+  MusicRun held({u"a.mp3", u"b.mp3", u"c.mp3"}, u"");
+  held.fake.AddFolder(kTemp);
+  held.fake.FailCall(Op::kRenameEntry, 1, kPermissionDenied);
+  held.Go();
+  EXPECT_TRUE(held.fake.boxes.empty());
+  EXPECT_EQ(held.fake.CallsOf(Op::kRenameEntry), 4);
 }
 
 TEST(Shuffle, AFileNamedTempMakesEveryMoveFailAndItsRemovalToo) {
@@ -329,6 +338,18 @@ TEST(Shuffle, ASubFolderIsRenamedButNotMoved) {
 }
 
 TEST(Shuffle, APlayersOwnTempFolderIsUsedAsItIsInAnyLetterCase) {
+  {
+    // Holding only a name that Linux listings hide: it is the player's,
+    // never marked, and nothing is taken out of it, run after run.
+    MusicRun run({u"a.mp3"}, u"");
+    run.fake.dot_names_hidden = true;
+    run.fake.AddFolder(kTemp);
+    run.fake.AddFile(kTemp + u"\\.keep", "keep");
+    run.before = run.fake.ContentsBelow(kMusic);
+    run.Go();
+    run.Go();
+    EXPECT_EQ(run.fake.Names(kTemp), std::vector<Text>{u".keep"});
+  }
   {
     // Empty: holding nothing of the player's, it is marked like a "temp"
     // of the run's own (made only to be marked), and removed at the end.
@@ -427,20 +448,30 @@ TEST(Shuffle, WhatAStoppedRunLeftInItsMarkedTempComesBackBeforeTheCount) {
 
 TEST(Shuffle, ANameThatBecameHiddenComesBackFromTheMarkedTemp) {
   // "/DENUM" turns "07-.Intro.mp3" into ".Intro.mp3", a name Linux
-  // listings hide. A run stopped while it is in "temp" leaves it there;
-  // the next run brings it back, and nothing is left behind.
-  for (bool unique : {false, true}) {
-    SCOPED_TRACE(unique ? "/UNIQUE" : "");
+  // listings hide. A run stopped while it is in "temp", or whose move back
+  // fails, leaves it there with the mark; the next run brings it back, and
+  // nothing is left behind.
+  for (int variant = 0; variant < 3; ++variant) {
+    const bool unique = variant == 1, fails = variant == 2;
+    SCOPED_TRACE(unique ? "/UNIQUE" : fails ? "failing" : "");
     struct Stopped {};
     const Text parked = kTemp + u"\\.Intro.mp3";
     MusicRun run({u"07-.Intro.mp3", u"a.mp3"},
                  unique ? u"/DENUM /UNIQUE" : u"/DENUM");
     run.fake.dot_names_hidden = true;
     run.fake.before_call = [&](Op op, int) {
-      if (op == Op::kMoveFile && run.fake.Exists(parked)) throw Stopped{};
+      if (op != Op::kMoveFile || !run.fake.Exists(parked)) return;
+      if (!fails) throw Stopped{};
+      run.fake.before_call = nullptr;
+      Raise(kPathFileAccessError);
     };
-    frmOne stopped(run.fake);
-    EXPECT_THROW(stopped.RunStartup(), Stopped);
+    frmOne first(run.fake);
+    if (fails) {
+      EXPECT_TRUE(RunToEnd(first));
+      run.fake.boxes.clear();
+    } else {
+      EXPECT_THROW(first.RunStartup(), Stopped);
+    }
     run.fake.before_call = nullptr;
     ASSERT_TRUE(run.fake.Exists(parked));
     run.Go();

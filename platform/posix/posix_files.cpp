@@ -145,11 +145,14 @@ int32_t FailureNumberFor(int error, PathRole role) {
     case EPERM:
     case EROFS:  // a read-only medium: no right to change anything on it
       return kPermissionDenied;
+    case ENOSPC:
+    case EDQUOT:  // no room for it, on the disk or in the player's quota
+      return kDiskFull;
     case EINVAL:
     case ENOEXEC:
     case ELIBBAD:
       return kInvalidArgument;
-    default:  // too long, a folder, busy, another device, full, I/O...
+    default:  // too long, a folder, busy, another device, I/O...
       return kPathFileAccessError;
   }
 }

@@ -545,7 +545,16 @@ class PosixPlatform : public PlatformDefaults {
     if (log_fd_ < 0) Raise(kBadFileNameOrNumber);
     log_line_ = EncodeWindows1252(line);
     log_line_ += "\r\n";
-    if (!WriteAll(log_fd_, log_line_)) Raise(kPathFileAccessError);
+    if (!WriteAll(log_fd_, log_line_)) {
+      // A full disk is said as such; any other failure to write is one of
+      // access to the file.
+      const int error = errno;
+      RaiseSystemFailure(
+          FailureNumberFor(error, PathRole::kExisting) == kDiskFull
+              ? kDiskFull
+              : kPathFileAccessError,
+          error, Text());
+    }
   }
 
   void CloseLog() override {

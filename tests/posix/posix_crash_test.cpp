@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "tests/folder_order.h"
 #include "tests/posix/posix_testing.h"
@@ -483,6 +486,42 @@ int Lines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
+// Runs the system's `command` with `arguments`; true when it exited with 0.
+bool Ran(const std::string& command,
+         const std::vector<std::string>& arguments) {
+  try {
+    return RunProgram("/usr/bin/" + command, arguments,
+                      std::chrono::seconds(30))
+               .exit_code == 0;
+  } catch (const std::exception&) {
+    return false;  // not installed here
+  }
+}
+
+// Runs Shuffler in `game`, as the superuser or, with `as_player`, as a
+// player without its rights (the user "nobody").
+ProgramRun RunAs(const GameFolder& game, bool as_player,
+                 const std::vector<std::string>& options) {
+  if (!as_player) return game.Run(options);
+  std::vector<std::string> arguments = {"--reuid=65534", "--regid=65534",
+                                        "--clear-groups", game.Program()};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  return RunProgram("/usr/bin/setpriv", arguments, std::chrono::seconds(30));
+}
+
+// The songs of `folder` that now carry a number their names did not have.
+int Renumbered(const GameFolder& game, const Generated& folder) {
+  int count = 0;
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(game.Music())) {
+    const std::string name = entry.path().filename().native();
+    count += std::find(folder.songs.begin(), folder.songs.end(), name) ==
+                 folder.songs.end() &&
+             name != "temp" && name != "MP3Report.txt";
+  }
+  return count;
+}
+
 TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
   if (!CanKillAtRename()) GTEST_SKIP() << "SKIPPED: no rename tracing here";
   const std::vector<std::vector<std::string>> option_sets = {
@@ -559,6 +598,107 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
     const std::vector<std::string> faults = Check(game, folder, true);
     EXPECT_TRUE(faults.empty()) << faults.front();
     EXPECT_TRUE(fs::exists(game.Music() / folder.songs.back()));
+  }
+  // One song that refuses while the others do not, with every set of
+  // options: immutable for the superuser, and for a player another's file
+  // in a shared (sticky) folder. A player without the right to change the
+  // folder at all gets one box. The refusing song keeps its name and gets
+  // three boxes at most, the others are shuffled, and nothing is left in
+  // "temp" (the generated "temp" is an empty one already there, where the
+  // song refused first used to stop the whole shuffle).
+  for (const bool as_player : {false, true}) {
+    for (const std::vector<std::string>& options : option_sets) {
+      // Four folders, each with an empty "temp" already there, and four
+      // chances that the song refusing is drawn first.
+      for (const unsigned seed : {1u, 6u, 11u, 16u}) {
+        const bool whole_folder =
+            seed == 16 && as_player && options.size() == 1;
+        SCOPED_TRACE(std::string(as_player ? "player " : "superuser ") +
+                     (whole_folder ? "folder refuses" : "one song refuses ") +
+                     options.back());
+        GameFolder game(SHUFFLER_PROGRAM_PATH);
+        const Generated folder = Generate(seed);
+        Build(game, folder);
+        const fs::path locked = game.Music() / folder.songs.front();
+        const std::string music = game.Music().native();
+        const bool set =
+            as_player
+                ? Ran("chown", {"-R", "65534:65534", music}) &&
+                      Ran("chown", {"0:0", music, locked.native()}) &&
+                      Ran("chmod", {whole_folder ? "0755" : "1777", music})
+            : whole_folder ? SetFolderUnchangeable(music, true)
+                           : Ran("chattr", {"+i", locked.native()});
+        if (!set) {
+          std::printf("[ crash    ] SKIPPED: cannot lock here\n");
+          break;
+        }
+        const ProgramRun run = RunAs(game, as_player, options);
+        ++runs;
+        if (!as_player) {
+          if (whole_folder) SetFolderUnchangeable(music, false);
+          Ran("chattr", {"-i", locked.native()});
+        }
+        EXPECT_EQ(run.exit_code, 0);
+        // Besides the song's, the album's two moving boxes.
+        EXPECT_LE(Lines(run.error_output), whole_folder ? 4 : 10)
+            << run.error_output;
+        EXPECT_GE(Lines(run.error_output), whole_folder ? 4 : 2);
+        EXPECT_TRUE(fs::exists(locked));
+        // "/DENUM" leaves a name without a number as it is.
+        if (options.size() == 1 || options[1] != "/DENUM") {
+          EXPECT_EQ(
+              Renumbered(game, folder),
+              whole_folder ? 0 : static_cast<int>(folder.songs.size()) - 1);
+        }
+        const std::vector<std::string> faults = Check(game, folder, true);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+      }
+    }
+  }
+  // No room on the disk: a small file system of the test's own, where
+  // "temp" cannot be made (no inode left), or where the log runs out of
+  // room part way with "/UNIQUE": one box, and every song in "mp3".
+  for (const bool log_full : {false, true}) {
+    const fs::path mount = fs::temp_directory_path() /
+                           ("shuffler-full-" + std::to_string(getpid()));
+    fs::create_directory(mount);
+    if (!Ran("mount", {"-t", "tmpfs", "-o", "size=24m,nr_inodes=400", "tmpfs",
+                       mount.native()})) {
+      fs::remove(mount);
+      std::printf("[ crash    ] SKIPPED: no tmpfs mount for a full disk\n");
+      break;
+    }
+    {
+      GameFolder game(SHUFFLER_PROGRAM_PATH, mount);
+      Generated folder = Generate(5);
+      for (int i = 0; i < 30 && log_full; ++i) {
+        folder.songs.push_back(std::string(180, 'x') + std::to_string(i));
+      }
+      Build(game, folder);
+      for (int i = 0; !log_full && i < 400; ++i) {
+        if (!std::ofstream(mount / ("filler" + std::to_string(i)))) break;
+      }
+      if (log_full) {
+        const auto room = fs::space(mount).available;
+        std::ofstream(mount / "filler") << std::string(room - 4096, 'f');
+      }
+      const ProgramRun run = game.Run(
+          log_full ? std::vector<std::string>{"/NOLAUNCH", "/UNIQUE", "/DEBUG"}
+                   : std::vector<std::string>{"/NOLAUNCH"});
+      ++runs;
+      EXPECT_EQ(run.exit_code, 0);
+      // The album's moving box may come first, while the log has room.
+      EXPECT_LE(Lines(run.error_output), log_full ? 6 : 4) << run.error_output;
+      EXPECT_NE(run.error_output.find("Number: 61\nDescription: Disk full"),
+                std::string::npos)
+          << run.error_output;
+      const std::vector<std::string> faults = Check(game, folder, true);
+      EXPECT_TRUE(faults.empty()) << faults.front();
+      // A report that failed leaves "temp", holding only the mark.
+      EXPECT_EQ(fs::exists(game.Temp()), log_full);
+    }
+    Ran("umount", {mount.native()});
+    fs::remove(mount);
   }
   std::printf(
       "[ crash    ] generated folders: %d runs, %d killed at a rename\n", runs,

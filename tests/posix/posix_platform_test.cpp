@@ -806,9 +806,9 @@ TEST_F(PosixPlatformTest, LogWriteFailuresAreReported) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   platform_->OpenLog(u"/dev/full");
   EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"lost"); }),
-            kPathFileAccessError);
+            kDiskFull);
   EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"lost too"); }),
-            kPathFileAccessError);
+            kDiskFull);
   platform_->CloseLog();
   EXPECT_EQ(FailureNumberOf([&] { platform_->WriteLogLine(u"late"); }),
             kBadFileNameOrNumber);
@@ -989,7 +989,7 @@ TEST(PosixErrorsTest, ErrnoValuesMapOntoFailureNumbers) {
     EXPECT_EQ(FailureNumberFor(ENOTDIR, role), kPathNotFound);
     EXPECT_EQ(FailureNumberFor(ENOEXEC, role), kInvalidArgument);
     EXPECT_EQ(FailureNumberFor(ENAMETOOLONG, role), kPathFileAccessError);
-    EXPECT_EQ(FailureNumberFor(ENOSPC, role), kPathFileAccessError);
+    EXPECT_EQ(FailureNumberFor(ENOSPC, role), kDiskFull);
   }
 }
 
