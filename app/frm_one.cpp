@@ -53,11 +53,21 @@ void frmOne::RunStartup() {
 
   g.Do([&] { FileNames.Resize(1); });
   g.Do([&] { AppFolder = platform_.ProgramFolder(); });
-  // One run at a time works on a game folder: a copy started while another
-  // works there changes nothing and starts no game. Nothing before this
-  // changes anything. A copy that wraps a command still hands over to it:
-  // the launcher waits for its game.
-  if (!g.Test([&] { return platform_.ClaimFolder(AppFolder); })) {
+  // One run at a time works on a game folder, and on a music folder, by
+  // whatever path it is reached: game folders whose "mp3" links to one
+  // music folder share it. A copy started while another works there
+  // changes nothing and starts no game. Nothing before this changes
+  // anything. A copy that wraps a command still hands over to it: the
+  // launcher waits for its game. The run's work in the music folder then
+  // follows no link out of it.
+  if (!g.Test([&] {
+        if (!platform_.ClaimFolder(AppFolder, Claim::kOnly)) return false;
+        MusicFolderName =
+            platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
+        return platform_.ClaimFolder(
+            AppFolder + platform_.Separator() + MusicFolderName,
+            Claim::kWorkInside);
+      })) {
     if (platform_.HasCommand()) g.Do([&] { platform_.RunCommand(); });
     g.Do([&] { platform_.EndProcess(); });
     return;  // not reached
@@ -81,10 +91,7 @@ void frmOne::RunStartup() {
   g.Do([&] { FileCount = 0; });
   g.Do([&] { platform_.Randomize(); });
   // Before the count, so that what comes back is counted and shuffled.
-  g.Do([&] {
-    MusicFolderName = platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
-    RecoverStrandedFiles();
-  });
+  g.Do([&] { RecoverStrandedFiles(); });
   g.Do([&] {
     Text folders = MusicFolderOf(platform_, Music());
     ScanMusicFolder(0, folders);
