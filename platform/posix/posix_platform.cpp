@@ -420,11 +420,16 @@ class PosixPlatform : public Platform {
     }
     const int fd = open(bytes.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return true;
-    struct stat status;
+    struct stat status {};
     if (fstat(fd, &status) == 0) {
       for (const Claimed& claimed : claims_) {
         if (claimed.device == status.st_dev && claimed.inode == status.st_ino) {
-          close(fd);  // this run's own already
+          // This run's own already, locked through another open.
+          if (claim == Claim::kWorkInside) {
+            work_->Add(bytes, fd);
+          } else {
+            close(fd);
+          }
           return true;
         }
       }

@@ -431,7 +431,9 @@ class Win32Platform final : public Platform {
     if (folder.empty()) return true;
     const std::wstring name = ClaimName(folder);
     for (const auto& [claimed, handle] : claims_) {
-      if (claimed == name) return true;  // this run's own already
+      if (claimed != name) continue;
+      if (claim == Claim::kWorkInside) work_.Set(folder);
+      return true;  // this run's own already
     }
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (mutex == nullptr) return true;
