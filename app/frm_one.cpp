@@ -60,14 +60,9 @@ void frmOne::RunStartup() {
   };
 
   g.Do([&] { FileNames.Resize(1); });
-  bool folder_known = false;
-  g.Do([&] {
-    AppFolder = platform_.ProgramFolder();
-    folder_known = true;
-  });
   // Without its own folder, a run would take some other folder's music and
   // game for its own: the failure's box is all it does.
-  if (!folder_known) return end_here();
+  if (!g.Do([&] { AppFolder = platform_.ProgramFolder(); })) return end_here();
   // A run that another Shuffler started as its game says so and starts
   // nothing: copies of Shuffler under both games' names would otherwise
   // start each other without end. The music was shuffled a moment ago.
@@ -76,10 +71,20 @@ void frmOne::RunStartup() {
     g.Do([&] { platform_.EndProcess(); });
     return;  // not reached
   }
-  // One run at a time works on a game folder: a copy started while another
-  // works there changes nothing and starts no game. Nothing before this
-  // changes anything.
-  if (!g.Test([&] { return platform_.ClaimFolder(AppFolder); })) {
+  // One run at a time works on a game folder, and on a music folder, by
+  // whatever path it is reached: game folders whose "mp3" links to one
+  // music folder share it. A copy started while another works there
+  // changes nothing and starts no game. Nothing before this changes
+  // anything. The run's work in the music folder then follows no link out
+  // of it.
+  if (!g.Test([&] {
+        if (!platform_.ClaimFolder(AppFolder, Claim::kOnly)) return false;
+        MusicFolderName =
+            platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
+        return platform_.ClaimFolder(
+            AppFolder + platform_.Separator() + MusicFolderName,
+            Claim::kWorkInside);
+      })) {
     return end_here();
   }
   // A wrapped command is the program to run: no game is looked for, and
@@ -101,10 +106,7 @@ void frmOne::RunStartup() {
   g.Do([&] { FileCount = 0; });
   g.Do([&] { platform_.Randomize(); });
   // Before the count, so that what comes back is counted and shuffled.
-  g.Do([&] {
-    MusicFolderName = platform_.FolderNameInAnyCase(AppFolder, MusicFolderName);
-    RecoverStrandedFiles();
-  });
+  g.Do([&] { RecoverStrandedFiles(); });
   g.Do([&] {
     Text folders = MusicFolderOf(platform_, Music());
     ScanMusicFolder(0, folders);

@@ -40,6 +40,12 @@ constexpr bool AdmitsDotNames(ListMask mask) {
   return (static_cast<int>(mask) & 256) != 0;
 }
 
+/// What a claim of a folder is for (see `Platform::ClaimFolder`).
+enum class Claim : uint8_t {
+  kOnly,        ///< one run at a time
+  kWorkInside,  ///< that, and the run's work below it, following no link
+};
+
 /// Moves files between folders; obtained from `Platform::CreateFileMover`
 /// and released by destroying it.
 class FileMover {
@@ -67,10 +73,19 @@ class Platform {
   /// for certain which file it runs from.
   virtual Text ProgramFolder() = 0;
   /// Claims `folder` for this run until the process ends, however it ends;
-  /// the programs it starts do not hold the claim. False when another
-  /// running process holds it. Never fails: a claim that cannot be made for
-  /// any other reason counts as made, so that the run goes ahead.
-  virtual bool ClaimFolder(const Text& folder) = 0;
+  /// the programs it starts do not hold the claim. The claim is on the
+  /// folder itself: another path or a link to it names the same claim.
+  /// False when another running process holds it. Never fails: a claim
+  /// that cannot be made for any other reason (the folder is missing or
+  /// cannot be opened) counts as made, so that the run goes ahead.
+  ///
+  /// With `Claim::kWorkInside`, every path below `folder` is from then on
+  /// taken from the folder claimed, and no symbolic link, junction or other
+  /// reparse point below it is followed: there, such an entry is one like a
+  /// file, never a way into a folder. So a sub-folder that is a link to
+  /// somewhere else is not listed, and nothing is moved into it or out of
+  /// it, and removing it fails as for a file.
+  virtual bool ClaimFolder(const Text& folder, Claim claim) = 0;
 
   /// Starts a listing of `pattern` (a folder, the separator and a name that
   /// may hold the wildcards "*" and "?"; "*.*" matches every name) and

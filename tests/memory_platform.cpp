@@ -112,8 +112,9 @@ Text MemoryWorld::Resolve(const Text& path) const {
   return parent + kSep + name;
 }
 
-bool MemoryPlatform::ClaimFolder(const Text& folder) {
+bool MemoryPlatform::ClaimFolder(const Text& folder, Claim claim) {
   world_.claims.push_back(folder);
+  world_.claim_kinds.push_back(claim);
   return world_.claimed_elsewhere.count(folder) == 0;
 }
 

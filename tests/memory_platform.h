@@ -77,6 +77,7 @@ class MemoryWorld {
   std::vector<Text> started;    ///< programs started, as given
   std::vector<Text> started_arguments;  ///< the arguments of each start
   std::vector<Text> claims;             ///< folders `ClaimFolder` was asked for
+  std::vector<Claim> claim_kinds;       ///< and what for
   /// The wrapped command took the process over; the log was open then.
   bool command_ran = false;
   bool log_open_at_command = false;
@@ -117,7 +118,7 @@ class MemoryPlatform : public PlatformDefaults {
   char16_t Separator() const override { return MemoryWorld::kSep; }
   Text ArgumentText() override { return world_.argument_text; }
   Text ProgramFolder() override { return world_.program_folder; }
-  bool ClaimFolder(const Text& folder) override;
+  bool ClaimFolder(const Text& folder, Claim claim) override;
   Text ListFirst(const Text& pattern, ListMask mask) override;
   Text ListNext() override;
   Text FindEntry(const Text& path, ListMask mask) override;

@@ -64,8 +64,8 @@ class PlatformWrapper : public Platform {
     return Forward(Op::kProgramFolder, {}, {},
                    [&] { return target_.ProgramFolder(); });
   }
-  bool ClaimFolder(const Text& folder) override {
-    return target_.ClaimFolder(folder);
+  bool ClaimFolder(const Text& folder, Claim claim) override {
+    return target_.ClaimFolder(folder, claim);
   }
   Text ListFirst(const Text& pattern, ListMask mask) override {
     return Forward(Op::kListFirst, pattern, {},

@@ -102,15 +102,31 @@ TEST(Startup, TypicalRunCountsListsShufflesLaunchesAndEnds) {
       (std::vector<std::string>{"07-Other.mp3", "MP3Report.txt", "Song.mp3"}));
   EXPECT_FALSE(fake.Exists(u"C:\\Game\\mp3\\temp"));
 
-  // While another copy works on the game's folder, a run ends at once:
-  // no box, no change, nothing started.
+  // While another copy works on the game's folder, or on its music folder
+  // from another game folder, a run ends at once: no box, no change,
+  // nothing started. The music folder is claimed to work inside.
+  const std::vector<Text> claims = {u"C:\\Game", u"C:\\Game\\mp3"};
+  for (size_t held_one = claims.size(); held_one-- > 0;) {
+    FakePlatform held;
+    held.AddFile(u"C:\\Game\\gta3.exe");
+    held.AddMusic({u"Song.mp3"});
+    held.claimed_elsewhere.insert(claims[held_one]);
+    frmOne second(held);
+    ASSERT_TRUE(RunToEnd(second));
+    EXPECT_EQ(held.claims,
+              std::vector<Text>(claims.begin(), claims.begin() + held_one + 1));
+    EXPECT_EQ(held.claim_kinds.back(),
+              held_one == 1 ? Claim::kWorkInside : Claim::kOnly);
+    EXPECT_TRUE(held.started.empty() && held.boxes.empty());
+    EXPECT_EQ(held.Names(Text(FakePlatform::kMusic)),
+              std::vector<Text>{u"Song.mp3"});
+  }
   FakePlatform held;
   held.AddFile(u"C:\\Game\\gta3.exe");
   held.AddMusic({u"Song.mp3", u"07-Other.mp3"});
   held.claimed_elsewhere.insert(u"C:\\Game");
   frmOne second(held);
   ASSERT_TRUE(RunToEnd(second));
-  EXPECT_EQ(held.claims, std::vector<Text>{u"C:\\Game"});
   EXPECT_EQ(held.calls, std::vector<Op>{Op::kProgramFolder});
   EXPECT_TRUE(held.boxes.empty());
   EXPECT_TRUE(held.started.empty());

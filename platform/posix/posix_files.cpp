@@ -50,19 +50,30 @@ std::basic_string_view<Char> NamePart(std::basic_string_view<Char> path) {
 }
 
 // The longest name in bytes that the file system holding the folder of
-// `path` takes; -1 when it does not say.
-long NameMaxOf(const std::string& path) {
+// `path` (which is `at`) takes; -1 when it does not say.
+long NameMaxOf(const std::string& path, const EntryAt& at) {
+  if (at.folder != AT_FDCWD) return fpathconf(at.folder, _PC_NAME_MAX);
   return pathconf(std::string(FolderOf(path)).c_str(), _PC_NAME_MAX);
+}
+
+// The errno value of a plain rename of `from` to `to`, 0 when it succeeded.
+int PlainRename(const EntryAt& from, const EntryAt& to) {
+  return renameat(from.folder, from.name.c_str(), to.folder, to.name.c_str()) ==
+                 0
+             ? 0
+             : errno;
 }
 
 // Renames `from` to `to` after looking whether `to` exists, for a system
 // without renameat2: another program that makes `to` between the look and
 // the rename loses its entry to this one.
-int RenameAfterLooking(const std::string& from, const std::string& to) {
+int RenameAfterLooking(const EntryAt& from, const EntryAt& to) {
   struct stat status;
-  if (lstat(to.c_str(), &status) == 0) return EEXIST;
+  if (fstatat(to.folder, to.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    return EEXIST;
+  }
   if (errno != ENOENT) return errno;
-  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  return PlainRename(from, to);
 }
 
 #ifdef __linux__
@@ -173,6 +184,120 @@ void AssignPathBytes(TextView text, std::string& bytes) {
   AppendUtf8(text, bytes);
 }
 
+WorkFolders::~WorkFolders() {
+  ForgetSubFolder();
+  for (const Folder& folder : folders_)
+    close(folder.fd);
+}
+
+void WorkFolders::Add(const std::string& path, int fd) {
+  ForgetSubFolder();  // `folders_` may move
+  folders_.push_back({path, fd});
+}
+
+const WorkFolders::Folder* WorkFolders::Below(const std::string& path,
+                                              std::string_view& rest) const {
+  const Folder* below = nullptr;
+  for (const Folder& folder : folders_) {
+    const size_t length = folder.path.size();
+    if (path.size() > length && path[length] == '/' &&
+        path.compare(0, length, folder.path) == 0 &&
+        (below == nullptr || length > below->path.size())) {
+      below = &folder;
+    }
+  }
+  if (below != nullptr) {
+    rest = std::string_view(path).substr(below->path.size() + 1);
+  }
+  return below;
+}
+
+int WorkFolders::Resolve(const std::string& path, EntryAt& at) {
+  std::string_view rest;
+  const Folder* work = Below(path, rest);
+  if (work == nullptr) {
+    at.folder = AT_FDCWD;
+    at.name.assign(path);
+    at.below_work_folder = false;
+    for (const Folder& folder : folders_) {
+      if (folder.path == path) {
+        at.folder = folder.fd;
+        at.name.assign(".");
+      }
+    }
+    return 0;
+  }
+  at.below_work_folder = true;
+  const size_t cut = rest.rfind('/');
+  at.name.assign(cut == std::string_view::npos ? rest : rest.substr(cut + 1));
+  if (at.name.empty()) at.name.assign(".");
+  if (cut == std::string_view::npos) {
+    at.folder = work->fd;
+    return 0;
+  }
+  const std::string_view sub = rest.substr(0, cut);
+  if (sub_in_ != work || sub_path_ != sub) {
+    ForgetSubFolder();
+    int fd = work->fd;
+    for (std::string_view left = sub; fd >= 0;) {
+      const size_t end = left.find('/');
+      const std::string part(left.substr(0, end));
+      int next = -1;
+      if (part.empty() || part == "." || part == "..") {
+        errno = ENOTDIR;  // never out of the work folder
+      } else {
+        next = openat(fd, part.c_str(),
+                      O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      }
+      const int error = errno;
+      if (fd != work->fd) close(fd);
+      if (next < 0) return error == ELOOP ? ENOTDIR : error;
+      fd = next;
+      if (end == std::string_view::npos) break;
+      left.remove_prefix(end + 1);
+    }
+    sub_in_ = work;
+    sub_path_.assign(sub);
+    sub_fd_ = fd;
+  }
+  at.folder = sub_fd_;
+  return 0;
+}
+
+int WorkFolders::OpenFolder(const std::string& path) {
+  EntryAt at;
+  if (const int error = Resolve(path, at)) {
+    errno = error;
+    return -1;
+  }
+  const int fd = openat(at.folder, at.name.c_str(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+                            (at.below_work_folder ? O_NOFOLLOW : 0));
+  if (fd < 0 && errno == ELOOP && at.below_work_folder) errno = ENOTDIR;
+  return fd;
+}
+
+void WorkFolders::Changing(const std::string& path) {
+  if (sub_in_ == nullptr) return;
+  std::string_view rest;
+  if (Below(path, rest) != sub_in_) return;
+  // Only a change on the way to the sub-folder can replace it: not one
+  // beside it, nor one inside it.
+  const std::string_view sub = sub_path_;
+  const std::string_view first = sub.substr(0, sub.find('/'));
+  const bool on_the_way = rest.substr(0, rest.find('/')) == first &&
+                          !(rest.size() > sub.size() &&
+                            rest[sub.size()] == '/' && rest.starts_with(sub));
+  if (on_the_way) ForgetSubFolder();
+}
+
+void WorkFolders::ForgetSubFolder() {
+  if (sub_fd_ >= 0) close(sub_fd_);
+  sub_fd_ = -1;
+  sub_in_ = nullptr;
+  sub_path_.clear();
+}
+
 // Linux checks RENAME_NOREPLACE itself: it answers EEXIST for a target
 // that exists before the file system is asked to rename anything. A file
 // system that cannot keep the promise itself refuses the flag, and FUSE
@@ -199,37 +324,42 @@ void AssignPathBytes(TextView text, std::string& bytes) {
 // driver sees it: FUSE leaves that check to the driver, and fusefat, asked
 // to rename onto a name of more than 255 bytes, removes the entry and then
 // fails, which loses the file.
-int NoReplaceRenamer::Rename(const std::string& from, const std::string& to) {
+int NoReplaceRenamer::Rename(const std::string& from, const std::string& to,
+                             const EntryAt& from_at, const EntryAt& to_at) {
+  (void)from;
 #ifdef RENAME_NOREPLACE
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
-                RENAME_NOREPLACE) == 0) {
+  if (renameat2(from_at.folder, from_at.name.c_str(), to_at.folder,
+                to_at.name.c_str(), RENAME_NOREPLACE) == 0) {
     if (Find(to) == nullptr) Learn(to, Flag::kTaken, -1);
     return 0;
   }
   const int error = errno;
-  if (error == ENOSYS) return RenameAfterLooking(from, to);
+  if (error == ENOSYS) return RenameAfterLooking(from_at, to_at);
   if (error != EINVAL && error != EOPNOTSUPP) return error;
   const Folder* folder = Find(to);
   if (folder != nullptr && folder->flag == Flag::kTaken) return error;
-  const long name_max = folder != nullptr ? folder->name_max : NameMaxOf(to);
+  const long name_max =
+      folder != nullptr ? folder->name_max : NameMaxOf(to, to_at);
   if (name_max >= 0 && NameOf(to).size() > static_cast<size_t>(name_max)) {
     return ENAMETOOLONG;
   }
-  if (rename(from.c_str(), to.c_str()) != 0) return errno;
+  if (const int failed = PlainRename(from_at, to_at)) return failed;
   if (folder == nullptr) Learn(to, Flag::kRefused, name_max);
   return 0;
 #else
-  return RenameAfterLooking(from, to);
+  return RenameAfterLooking(from_at, to_at);
 #endif
 }
 
 int NoReplaceRenamer::RenameOntoFreedName(const std::string& from,
-                                          const std::string& to) {
+                                          const std::string& to,
+                                          const EntryAt& from_at,
+                                          const EntryAt& to_at) {
   const Folder* folder = Find(to);
   if (folder == nullptr || folder->flag != Flag::kRefused) {
-    return Rename(from, to);
+    return Rename(from, to, from_at, to_at);
   }
-  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  return PlainRename(from_at, to_at);
 }
 
 int NoReplaceRenamer::RefusingFolders() const {

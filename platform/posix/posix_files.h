@@ -4,6 +4,8 @@
 // Windows file systems.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,6 +55,62 @@ TextView NameOf(TextView path);
 /// but empties it. Told by the FUSE file-system type and the mount's type.
 bool LosesRenamedFolderContents(const std::string& folder);
 
+/// An entry as the system calls that end in "at" name it: by its name in an
+/// open folder, or, with `folder` AT_FDCWD, by its whole path.
+struct EntryAt {
+  int folder = AT_FDCWD;
+  std::string name;  // the name in `folder`, or the whole path
+  /// True when no symbolic link may be followed at `name` either.
+  bool below_work_folder = false;
+};
+
+/// The folders a run works inside, held open from the moment they were
+/// claimed. A path below one of them is taken from the folder held open,
+/// whatever the path reaches now, and no symbolic link below it is
+/// followed: a link there is an entry like a file, never a way into a
+/// folder, so nothing is read, moved or written outside through it. Paths
+/// elsewhere are taken as they are, links followed.
+class WorkFolders {
+ public:
+  WorkFolders() = default;
+  WorkFolders(const WorkFolders&) = delete;
+  WorkFolders& operator=(const WorkFolders&) = delete;
+  ~WorkFolders();
+
+  /// Works below `path` from the open folder `fd` on; takes `fd` over.
+  void Add(const std::string& path, int fd);
+  /// Where `path` is, in `at`. Returns 0, or the errno value that says why
+  /// a folder on the way below a work folder cannot be opened: ENOTDIR
+  /// where it is a symbolic link or no folder, as for a file.
+  int Resolve(const std::string& path, EntryAt& at);
+  /// Opens the folder at `path` for reading its entries; a link below a
+  /// work folder is not one (ENOTDIR). Returns the descriptor, or -1 with
+  /// errno set.
+  int OpenFolder(const std::string& path);
+  /// To be called before a change at `path` that can replace a folder
+  /// (made, removed, renamed): a sub-folder held open for a path through
+  /// it is let go, and looked up again when next needed.
+  void Changing(const std::string& path);
+
+ private:
+  struct Folder {
+    std::string path;
+    int fd;
+  };
+  // The work folder `path` is below, and the rest of the path after its
+  // separator; null when there is none.
+  const Folder* Below(const std::string& path, std::string_view& rest) const;
+  void ForgetSubFolder();
+
+  std::vector<Folder> folders_;
+  // The last sub-folder opened below a work folder, kept for the many moves
+  // into it and out of it: its work folder, its path from there, its
+  // descriptor.
+  const Folder* sub_in_ = nullptr;
+  std::string sub_path_;
+  int sub_fd_ = -1;
+};
+
 /// Renames entries without ever replacing one, and keeps what it learns
 /// about each target folder's file system on the way.
 class NoReplaceRenamer {
@@ -60,7 +118,13 @@ class NoReplaceRenamer {
   /// Renames `from` to `to` unless `to` exists, which is never replaced.
   /// Returns 0, or the errno value of the failure (EEXIST when `to`
   /// exists). Nothing is created or removed on any path.
-  int Rename(const std::string& from, const std::string& to);
+  int Rename(const std::string& from, const std::string& to) {
+    return Rename(from, to, PlainAt(from), PlainAt(to));
+  }
+  /// `Rename` of the entries at `from_at` and `to_at`, whose paths are
+  /// `from` and `to`.
+  int Rename(const std::string& from, const std::string& to,
+             const EntryAt& from_at, const EntryAt& to_at);
 
   /// `Rename` for a move straight back onto the name `to` that the same
   /// mover freed by its last move, with nothing changed through Shuffler
@@ -69,7 +133,8 @@ class NoReplaceRenamer {
   /// name only in the moment between the two moves, as it could between a
   /// look and the rename after it, and on such a file system every look is
   /// a round trip to its driver.
-  int RenameOntoFreedName(const std::string& from, const std::string& to);
+  int RenameOntoFreedName(const std::string& from, const std::string& to,
+                          const EntryAt& from_at, const EntryAt& to_at);
 
   /// How many target folders were found to refuse RENAME_NOREPLACE.
   int RefusingFolders() const;
@@ -81,6 +146,7 @@ class NoReplaceRenamer {
     Flag flag;
     long name_max;  // the longest name in bytes, or -1 when unknown
   };
+  static EntryAt PlainAt(const std::string& path) { return {AT_FDCWD, path}; }
   const Folder* Find(const std::string& to) const;
   void Learn(const std::string& to, Flag flag, long name_max);
 

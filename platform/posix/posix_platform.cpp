@@ -27,9 +27,11 @@ namespace shuffler {
 
 namespace {
 
+using posix::EntryAt;
 using posix::PathBytes;
 using posix::PathRole;
 using posix::RaiseError;
+using posix::WorkFolders;
 
 // Names that begin with "." are hidden, except "." and ".." themselves.
 template <typename Name>
@@ -42,12 +44,37 @@ bool IsDotOrDotDot(std::string_view name) {
   return name == "." || name == "..";
 }
 
+// Opens the folder at `path` for reading, through `work` when given.
+int OpenFolder(WorkFolders* work, const std::string& path) {
+  return work != nullptr
+             ? work->OpenFolder(path)
+             : open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Where the entry at `path` is; raises the failure of an entry in `role`
+// when a folder on the way cannot be opened.
+EntryAt At(WorkFolders& work, const std::string& path, PathRole role) {
+  EntryAt at;
+  if (const int error = work.Resolve(path, at)) {
+    RaiseSystemFailure(FailureNumberFor(error, role), error, DecodeUtf8(path));
+  }
+  return at;
+}
+
+// The status of the entry at `at`, a link not followed; errno when it
+// cannot be had.
+int StatusOf(const EntryAt& at, struct stat& status) {
+  return fstatat(at.folder, at.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+             ? 0
+             : errno;
+}
+
 // True when the entry `name` of `folder` has Windows' hidden or system
 // attribute, on a file system that keeps them.
-bool HasHiddenOrSystemAttribute(const std::string& folder,
+bool HasHiddenOrSystemAttribute(WorkFolders& work, const std::string& folder,
                                 const std::string& name) {
   if (IsDotOrDotDot(name)) return false;
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = work.OpenFolder(folder);
   if (fd < 0) return false;
   posix::WindowsAttributes attributes;
   attributes.Prepare(fd, folder);
@@ -62,33 +89,36 @@ bool HasHiddenOrSystemAttribute(const std::string& folder,
 // already knows where it can: an entry's type never changes, while a FUSE
 // file system is asked again for everything else after each rename of the
 // entry, a round trip to its driver.
-bool IsFolder(const std::string& path) {
+bool IsFolder(const EntryAt& at, const std::string& path) {
 #ifdef STATX_TYPE
   struct statx status;
-  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
-            STATX_TYPE, &status) != 0) {
+  if (statx(at.folder, at.name.c_str(),
+            AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_TYPE,
+            &status) != 0) {
     RaiseError(errno, PathRole::kExisting, path);
   }
   return S_ISDIR(status.stx_mode);
 #else
   struct stat status;
-  if (lstat(path.c_str(), &status) != 0) {
-    RaiseError(errno, PathRole::kExisting, path);
+  if (const int error = StatusOf(at, status)) {
+    RaiseError(error, PathRole::kExisting, path);
   }
   return S_ISDIR(status.st_mode);
 #endif
 }
 
-bool Exists(const std::string& path) {
+bool Exists(WorkFolders& work, const std::string& path) {
+  EntryAt at;
   struct stat status;
-  return lstat(path.c_str(), &status) == 0;
+  return work.Resolve(path, at) == 0 && StatusOf(at, status) == 0;
 }
 
 // Raises the failure of a rename of `from` that failed with `error`. A
 // missing entry is the source when the source is gone, else the target's
 // folder.
-[[noreturn]] void RaiseRenameError(int error, const std::string& from) {
-  const bool source_missing = error == ENOENT && !Exists(from);
+[[noreturn]] void RaiseRenameError(WorkFolders& work, int error,
+                                   const std::string& from) {
+  const bool source_missing = error == ENOENT && !Exists(work, from);
   RaiseError(error, source_missing ? PathRole::kExisting : PathRole::kTarget,
              from);
 }
@@ -162,7 +192,8 @@ Place PlaceOf(const Text& path) {
 // calls.
 class FolderReader {
  public:
-  FolderReader() = default;
+  /// A reader that opens folders through `work`, when given.
+  explicit FolderReader(WorkFolders* work = nullptr) : work_(work) {}
   FolderReader(const FolderReader&) = delete;
   FolderReader& operator=(const FolderReader&) = delete;
   ~FolderReader() { Close(); }
@@ -170,10 +201,16 @@ class FolderReader {
   /// Opens `folder`; false when it is missing or not a folder.
   bool Open(const std::string& folder) {
     Close();
-    dir_ = opendir(folder.c_str());
     folder_ = folder;
-    if (dir_ != nullptr) {
-      attributes_.Prepare(dirfd(dir_), folder);
+    const int fd = OpenFolder(work_, folder);
+    if (fd >= 0) {
+      dir_ = fdopendir(fd);
+      if (dir_ == nullptr) {
+        const int error = errno;
+        close(fd);
+        RaiseError(error, PathRole::kFolder, folder);
+      }
+      attributes_.Prepare(fd, folder);
       return true;
     }
     const int error = errno;
@@ -225,6 +262,7 @@ class FolderReader {
     return !S_ISDIR(status.st_mode);
   }
 
+  WorkFolders* work_;
   DIR* dir_ = nullptr;
   std::string folder_;  // the folder open, for the failure it may raise
   posix::WindowsAttributes attributes_;
@@ -236,8 +274,9 @@ class FolderReader {
 // `preferred` holds for, when it is given and holds for any.
 Text FindIgnoringCase(
     const Place& place, ListMask mask = ListMask::kNormalFiles,
-    const std::function<bool(const Text&)>& preferred = nullptr) {
-  FolderReader reader;
+    const std::function<bool(const Text&)>& preferred = nullptr,
+    WorkFolders* work = nullptr) {
+  FolderReader reader(work);
   if (!reader.Open(place.folder)) return Text();
   Text name, found;
   bool found_preferred = false;
@@ -260,7 +299,8 @@ Text FindIgnoringCase(
 // and exFAT drives), which a second look, at the name with its letter case
 // turned, tells: Windows lists such an entry by its own name, and so does
 // this.
-Text NameOnDisk(const std::string& path, const Place& place) {
+Text NameOnDisk(WorkFolders& work, const std::string& path,
+                const Place& place) {
   std::string turned = path;
   bool any_letter = false;
   for (size_t i = path.size() - PathBytes(place.name).size(); i < turned.size();
@@ -274,9 +314,9 @@ Text NameOnDisk(const std::string& path, const Place& place) {
       any_letter = true;
     }
   }
-  struct stat other;
-  if (!any_letter || lstat(turned.c_str(), &other) != 0) return place.name;
-  const Text name = FindIgnoringCase(place, ListMask::kWithFolders);
+  if (!any_letter || !Exists(work, turned)) return place.name;
+  const Text name =
+      FindIgnoringCase(place, ListMask::kWithFolders, nullptr, &work);
   return name.empty() ? place.name : name;
 }
 
@@ -288,15 +328,21 @@ using ChangeCount = std::shared_ptr<uint64_t>;
 // what it learns about a folder is learnt once.
 using Renamer = std::shared_ptr<posix::NoReplaceRenamer>;
 
+// The folders the run works inside, shared by the platform and its movers.
+using Work = std::shared_ptr<WorkFolders>;
+
 class PosixFileMover : public FileMover {
  public:
-  PosixFileMover(ChangeCount changes, Renamer renamer)
-      : changes_(std::move(changes)), renamer_(std::move(renamer)) {}
+  PosixFileMover(ChangeCount changes, Renamer renamer, Work work)
+      : changes_(std::move(changes)),
+        renamer_(std::move(renamer)),
+        work_(std::move(work)) {}
 
   void Move(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
     const bool own_last_target = IsOwnLastTarget(from_);
-    if (!own_last_target && IsFolder(from_)) {
+    const EntryAt from_at = At(*work_, from_, PathRole::kExisting);
+    if (!own_last_target && IsFolder(from_at, from_)) {
       Raise(kFileNotFound);  // files only
     }
     posix::AssignPathBytes(destination, to_);
@@ -304,15 +350,21 @@ class PosixFileMover : public FileMover {
       // Into that folder, under the source's own name.
       AppendUtf8(posix::NameOf(TextView(source)), to_);
     }
+    // A target in a folder that cannot be opened fails as the rename
+    // would, naming the source.
+    EntryAt to_at;
+    int error = work_->Resolve(to_, to_at);
     // Straight back to where the last move took it from: that name was
     // freed a moment ago, by this mover.
-    const int error = own_last_target && to_ == last_source_
-                          ? renamer_->RenameOntoFreedName(from_, to_)
-                          : renamer_->Rename(from_, to_);
+    if (error == 0) {
+      error = own_last_target && to_ == last_source_
+                  ? renamer_->RenameOntoFreedName(from_, to_, from_at, to_at)
+                  : renamer_->Rename(from_, to_, from_at, to_at);
+    }
     ++*changes_;
     if (error != 0) {
       last_target_.clear();
-      RaiseRenameError(error, from_);
+      RaiseRenameError(*work_, error, from_);
     }
     last_target_.assign(to_);
     last_source_.assign(from_);
@@ -334,6 +386,7 @@ class PosixFileMover : public FileMover {
 
   ChangeCount changes_;
   Renamer renamer_;
+  Work work_;
   std::string last_target_;  // empty when the last move failed
   std::string last_source_;  // where the last move took its file from
   uint64_t changes_at_last_target_ = 0;
@@ -373,7 +426,9 @@ class PosixPlatform : public PlatformDefaults {
 
   ~PosixPlatform() override {
     CloseLogQuietly();
-    if (claim_fd_ >= 0) close(claim_fd_);
+    for (const Claimed& claimed : claims_) {
+      if (claimed.fd >= 0) close(claimed.fd);
+    }
   }
 
   char16_t Separator() const override { return u'/'; }
@@ -388,25 +443,50 @@ class PosixPlatform : public PlatformDefaults {
     return DecodeUtf8(program);
   }
 
-  // The claim is a lock on the folder itself. It belongs to the open folder,
-  // which is kept until the process ends and is closed in every program
-  // started, so the lock ends with this process however it ends.
-  bool ClaimFolder(const Text& folder) override {
-    if (claim_fd_ >= 0) return true;
-    const int fd =
-        open(PathBytes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // The claim is a lock on the folder itself, whatever path or link reaches
+  // it. It belongs to the open folder, which is kept until the process ends
+  // and is closed in every program started, so the lock ends with this
+  // process however it ends. A folder claimed to work inside stays open
+  // for that work too.
+  bool ClaimFolder(const Text& folder, Claim claim) override {
+    std::string bytes;
+    try {
+      bytes = PathBytes(folder);
+    } catch (const Failure&) {
+      return true;
+    }
+    const int fd = open(bytes.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return true;
+    struct stat status {};
+    if (fstat(fd, &status) == 0) {
+      for (const Claimed& claimed : claims_) {
+        if (claimed.device == status.st_dev && claimed.inode == status.st_ino) {
+          // This run's own already, locked through another open.
+          if (claim == Claim::kWorkInside) {
+            work_->Add(bytes, fd);
+          } else {
+            close(fd);
+          }
+          return true;
+        }
+      }
+    }
     int result;
     do {
       result = flock(fd, LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
-    if (result == 0) {
-      claim_fd_ = fd;
-      return true;
+    if (result != 0) {
+      const int error = errno;
+      close(fd);
+      return error != EWOULDBLOCK;
     }
-    const int error = errno;
-    close(fd);
-    return error != EWOULDBLOCK;
+    if (claim == Claim::kWorkInside) {
+      work_->Add(bytes, fd);  // which closes it at the end
+      claims_.push_back({-1, status.st_dev, status.st_ino});
+    } else {
+      claims_.push_back({fd, status.st_dev, status.st_ino});
+    }
+    return true;
   }
 
   Text ListFirst(const Text& pattern, ListMask mask) override {
@@ -460,15 +540,20 @@ class PosixPlatform : public PlatformDefaults {
   void MakeFolder(const Text& path) override {
     ++*changes_;
     const std::string bytes = PathBytes(path);
-    if (mkdir(bytes.c_str(), 0777) != 0) {
+    work_->Changing(bytes);
+    const EntryAt at = At(*work_, bytes, PathRole::kFolder);
+    if (mkdirat(at.folder, at.name.c_str(), 0777) != 0) {
       RaiseError(errno, PathRole::kFolder, bytes);
     }
   }
 
+  // A symbolic link is no folder, here as below a work folder.
   void RemoveFolder(const Text& path) override {
     ++*changes_;
     const std::string bytes = PathBytes(path);
-    if (rmdir(bytes.c_str()) != 0) {
+    work_->Changing(bytes);
+    const EntryAt at = At(*work_, bytes, PathRole::kFolder);
+    if (unlinkat(at.folder, at.name.c_str(), AT_REMOVEDIR) != 0) {
       RaiseError(errno, PathRole::kFolder, bytes);
     }
   }
@@ -479,26 +564,31 @@ class PosixPlatform : public PlatformDefaults {
     std::string& to = rename_to_;
     posix::AssignPathBytes(old_path, from);
     posix::AssignPathBytes(new_path, to);
+    const EntryAt from_at = At(*work_, from, PathRole::kExisting);
     if (old_path == new_path) {
       struct stat status;
-      if (lstat(from.c_str(), &status) != 0) {
-        RaiseError(errno, PathRole::kExisting, from);
+      if (const int error = StatusOf(from_at, status)) {
+        RaiseError(error, PathRole::kExisting, from);
       }
       return;
     }
     // A folder keeps its name where renaming it would lose what it holds.
-    if (LosesRenamedFolders(from) && IsFolder(from)) {
+    if (LosesRenamedFolders(from) && IsFolder(from_at, from)) {
       Raise(kPathFileAccessError);
     }
-    const int error = renamer_->Rename(from, to);
-    if (error != 0) RaiseRenameError(error, from);
+    work_->Changing(from);
+    work_->Changing(to);
+    EntryAt to_at;
+    int error = work_->Resolve(to, to_at);
+    if (error == 0) error = renamer_->Rename(from, to, from_at, to_at);
+    if (error != 0) RaiseRenameError(*work_, error, from);
   }
 
   Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
     try {
       const std::string exact = PathBytes(folder + u'/' + name);
-      if (Exists(exact)) return name;
-      FolderReader reader;
+      if (Exists(*work_, exact)) return name;
+      FolderReader reader(work_.get());
       if (!reader.Open(PathBytes(folder))) return name;
       Text entry, found;
       int folders = 0;
@@ -518,20 +608,23 @@ class PosixPlatform : public PlatformDefaults {
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
-    return std::make_unique<PosixFileMover>(changes_, renamer_);
+    return std::make_unique<PosixFileMover>(changes_, renamer_, work_);
   }
 
+  // The log is a file of its own: a symbolic link in its place is never
+  // followed, so whatever it points to is neither emptied nor written. A
+  // pipe in its place is not waited on.
   void OpenLog(const Text& path) override {
     ++*changes_;
     const std::string bytes = PathBytes(path);
     CloseLog();
+    constexpr int kOwnFile = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     // Emptied through one open and written through another: fusefat keeps
     // writing a file it emptied through the same open into the cluster it
     // freed, fails at the next cluster and loses the log on disk.
-    int fd =
-        open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = open(bytes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOwnFile, 0666);
     if (fd >= 0 && close(fd) == 0) {
-      fd = open(bytes.c_str(), O_WRONLY | O_CLOEXEC);
+      fd = open(bytes.c_str(), O_WRONLY | kOwnFile);
     }
     if (fd < 0) RaiseError(errno, PathRole::kTarget, bytes);
     log_fd_ = fd;
@@ -682,23 +775,32 @@ class PosixPlatform : public PlatformDefaults {
         own_);
   }
 
-  // The exact-name lookup of `path` (whose parts are `place`).
+  // The exact-name lookup of `path` (whose parts are `place`). Below a
+  // work folder, nothing is found through a link.
   Text LookUp(const std::string& path, const Place& place, ListMask mask) {
     if (IsHidden(place.name) && !AdmitsDotNames(mask)) return Text();
+    EntryAt at;
     struct stat status;
-    if (lstat(path.c_str(), &status) == 0) {
-      const bool admitted =
-          (AdmitsFolders(mask) || !S_ISDIR(status.st_mode)) &&
-          !HasHiddenOrSystemAttribute(place.folder, PathBytes(place.name));
-      return admitted ? NameOnDisk(path, place) : Text();
+    int error = work_->Resolve(path, at);
+    if (error == 0) error = StatusOf(at, status);
+    if (error == 0) {
+      const bool admitted = (AdmitsFolders(mask) || !S_ISDIR(status.st_mode)) &&
+                            !HasHiddenOrSystemAttribute(*work_, place.folder,
+                                                        PathBytes(place.name));
+      return admitted ? NameOnDisk(*work_, path, place) : Text();
     }
-    const int error = errno;
     if (error != ENOENT && error != ENOTDIR) {
       RaiseError(error, PathRole::kExisting, path);
     }
-    // Windows names ignore letter case, and launching relies on that.
+    // Windows names ignore letter case, and launching relies on that. A
+    // folder that may be passed through but not read leaves the exact
+    // answer: there is no such entry.
     if (error == ENOENT && mask == ListMask::kNormalFiles) {
-      return FindIgnoringCase(place);
+      try {
+        return FindIgnoringCase(place, mask, nullptr, work_.get());
+      } catch (const Failure& failure) {
+        if (failure.SystemError != EACCES) throw;
+      }
     }
     return Text();
   }
@@ -747,8 +849,9 @@ class PosixPlatform : public PlatformDefaults {
   // Counts every change made through the platform and its movers.
   ChangeCount changes_ = std::make_shared<uint64_t>(0);
   Renamer renamer_ = std::make_shared<posix::NoReplaceRenamer>();
+  Work work_ = std::make_shared<WorkFolders>();
 
-  FolderReader reader_;
+  FolderReader reader_{work_.get()};
   Listing listing_ = Listing::kNone;
   Text list_name_;
   ListMask list_mask_ = ListMask::kNormalFiles;
@@ -757,7 +860,14 @@ class PosixPlatform : public PlatformDefaults {
   std::string log_line_;  // the line being written
   std::string log_path_;  // the log this run opened; empty when none
 
-  int claim_fd_ = -1;  // the folder this run claimed, locked
+  // The folders this run claimed, locked: each one's descriptor (-1 for
+  // those the work folders keep) and identity.
+  struct Claimed {
+    int fd;
+    dev_t device;
+    ino_t inode;
+  };
+  std::vector<Claimed> claims_;
 };
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/win32/win32_rules.h"
 #include "platform/win32/win32_start.h"
@@ -118,6 +120,81 @@ std::wstring ClaimName(const Text& folder) {
   return L"Local\\Shuffler-path-" + Hex(hash);
 }
 
+// The music folder the run works inside, once claimed: below it no
+// junction, symbolic link or other reparse point is taken for a folder.
+// Windows has no call that renames relative to an open folder, so each
+// folder on the way is looked at before the call that goes through it;
+// what was found a folder is not looked at again until the run changes a
+// folder there itself.
+class WorkFolder {
+ public:
+  void Set(const Text& folder) {
+    folder_ = folder;
+    checked_.clear();
+  }
+
+  /// The error of a path that goes through a link below the work folder,
+  /// or through a folder on the way that cannot be looked at; 0 when there
+  /// is none.
+  DWORD ErrorOnTheWay(const Text& path) {
+    const size_t last = path.rfind(u'\\');
+    if (!IsBelow(path) || last <= folder_.size()) return 0;
+    const Text way = path.substr(0, last);
+    if (way == checked_) return 0;
+    for (size_t cut = path.find(u'\\', folder_.size() + 1);
+         cut != Text::npos && cut <= last; cut = path.find(u'\\', cut + 1)) {
+      const DWORD attributes =
+          GetFileAttributesW(SystemPath(path.substr(0, cut)).c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return ERROR_PATH_NOT_FOUND;  // as for a file on the way
+      }
+    }
+    checked_ = way;
+    return 0;
+  }
+
+  /// True when the entry at `path`, below the work folder, is a reparse
+  /// point.
+  bool IsLinkBelow(const Text& path) const {
+    if (!IsBelow(path)) return false;
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
+
+  /// Before a change to the folder at `path`: what was checked is looked
+  /// at again.
+  void Changing() { checked_.clear(); }
+
+ private:
+  bool IsBelow(const Text& path) const {
+    if (folder_.empty() || path.size() <= folder_.size() + 1 ||
+        path[folder_.size()] != u'\\') {
+      return false;
+    }
+    for (size_t i = 0; i < folder_.size(); ++i) {
+      char16_t a = path[i], b = folder_[i];
+      if (a >= u'a' && a <= u'z') a = static_cast<char16_t>(a - u'a' + u'A');
+      if (b >= u'a' && b <= u'z') b = static_cast<char16_t>(b - u'a' + u'A');
+      if (a != b) return false;
+    }
+    return true;
+  }
+
+  Text folder_;
+  Text checked_;  // the last way found to hold folders only
+};
+
+// Raises the failure of a path that goes through a link below the work
+// folder, as for a file on the way.
+void CheckTheWay(WorkFolder& work, const Text& path, const Text& reported) {
+  if (const DWORD error = work.ErrorOnTheWay(path)) {
+    RaiseError(error, reported);
+  }
+}
+
 // One directory listing at a time, as the interface asks.
 class Listing {
  public:
@@ -126,9 +203,16 @@ class Listing {
   Listing& operator=(const Listing&) = delete;
   ~Listing() { Close(); }
 
-  Text First(const Text& pattern, ListMask mask) {
+  Text First(const Text& pattern, ListMask mask, WorkFolder& work) {
     Close();
     mask_ = mask;
+    pattern_ = pattern;
+    // A folder through a link below the work folder lists nothing, as a
+    // file does.
+    if (const DWORD error = work.ErrorOnTheWay(pattern)) {
+      if (IsMissing(error)) return Text();
+      RaiseError(error, pattern);
+    }
     WIN32_FIND_DATAW found;
     handle_ = FindFirstFileExW(SystemPath(pattern).c_str(), FindExInfoBasic,
                                &found, FindExSearchNameMatch, nullptr,
@@ -150,7 +234,7 @@ class Listing {
         const DWORD error = GetLastError();
         Close();
         if (error == ERROR_NO_MORE_FILES) return Text();
-        RaiseError(error, Text());
+        RaiseError(error, pattern_);
       }
       if (Admits(found)) return FromWide(found.cFileName);
     }
@@ -175,6 +259,7 @@ class Listing {
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   ListMask mask_ = ListMask::kNormalFiles;
+  Text pattern_;  // of the listing in progress, for its failures
 };
 
 // The attributes of `path`; fails when it does not exist.
@@ -186,10 +271,14 @@ DWORD AttributesOf(const Text& path) {
 
 class Win32FileMover final : public FileMover {
  public:
+  explicit Win32FileMover(WorkFolder& work) : work_(work) {}
+
   void Move(const Text& source, const Text& destination) override {
+    CheckTheWay(work_, source, source);
     if (AttributesOf(source) & FILE_ATTRIBUTE_DIRECTORY) Raise(kFileNotFound);
     Text target = destination;
     if (!target.empty() && target.back() == u'\\') target += NameOf(source);
+    CheckTheWay(work_, target, source);
     // Without MOVEFILE_REPLACE_EXISTING an existing target is never
     // replaced; the move fails instead.
     if (!MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(),
@@ -197,6 +286,9 @@ class Win32FileMover final : public FileMover {
       RaiseLastError(source);
     }
   }
+
+ private:
+  WorkFolder& work_;
 };
 
 // The log: lines in the system's ANSI code page, each written to the file
@@ -210,12 +302,32 @@ class Log {
   Log& operator=(const Log&) = delete;
   ~Log() { Close(); }
 
+  // The log is a file of its own: opened as itself, never through a
+  // symbolic link or another reparse point in its place, whose target is
+  // then neither emptied nor written; such a log cannot be opened.
   void Open(const Text& path) {
     Close();
-    file_ =
-        CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) RaiseLastError(path);
+    const HANDLE file = CreateFileW(
+        SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr);
+    if (file == INVALID_HANDLE_VALUE) RaiseLastError(path);
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD error = 0;
+    if (!GetFileInformationByHandle(file, &information)) {
+      error = GetLastError();
+    } else if ((information.dwFileAttributes &
+                (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) !=
+               0) {
+      error = ERROR_CANT_ACCESS_FILE;
+    } else if (!SetEndOfFile(file)) {  // emptied, at its start
+      error = GetLastError();
+    }
+    if (error != 0) {
+      CloseHandle(file);
+      RaiseError(error, path);
+    }
+    file_ = file;
   }
 
   void WriteLine(const Text& line) {
@@ -292,6 +404,12 @@ class Log {
 class Win32Platform final : public PlatformDefaults {
  public:
   Win32Platform() : started_by_(win32::TakeStartMark()) {}
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+  ~Win32Platform() override {
+    for (const auto& [name, mutex] : claims_)
+      CloseHandle(mutex);
+  }
 
   char16_t Separator() const override { return u'\\'; }
 
@@ -309,35 +427,51 @@ class Win32Platform final : public PlatformDefaults {
   // The claim is a named mutex that this process keeps open: it is gone
   // when the last handle closes, which the end of the process does however
   // it ends. Programs started do not inherit it.
-  bool ClaimFolder(const Text& folder) override {
-    if (claim_ != nullptr || folder.empty()) return true;
-    const HANDLE mutex =
-        CreateMutexW(nullptr, FALSE, ClaimName(folder).c_str());
+  bool ClaimFolder(const Text& folder, Claim claim) override {
+    if (folder.empty()) return true;
+    const std::wstring name = ClaimName(folder);
+    for (const auto& [claimed, handle] : claims_) {
+      if (claimed != name) continue;
+      if (claim == Claim::kWorkInside) work_.Set(folder);
+      return true;  // this run's own already
+    }
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (mutex == nullptr) return true;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
       CloseHandle(mutex);
       return false;
     }
-    claim_ = mutex;
+    claims_.emplace_back(name, mutex);
+    if (claim == Claim::kWorkInside) work_.Set(folder);
     return true;
   }
 
   Text ListFirst(const Text& pattern, ListMask mask) override {
-    return listing_.First(pattern, mask);
+    return listing_.First(pattern, mask, work_);
   }
   Text ListNext() override { return listing_.Next(); }
 
   void MakeFolder(const Text& path) override {
+    work_.Changing();
+    CheckTheWay(work_, path, path);
     if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) {
       RaiseLastError(path, Operation::kMakeFolder);
     }
   }
 
+  // A junction or a symbolic link below the work folder is not removed: it
+  // is no folder there.
   void RemoveFolder(const Text& path) override {
+    work_.Changing();
+    CheckTheWay(work_, path, path);
+    if (work_.IsLinkBelow(path)) RaiseError(ERROR_DIRECTORY, path);
     if (!RemoveDirectoryW(SystemPath(path).c_str())) RaiseLastError(path);
   }
 
   void RenameEntry(const Text& old_path, const Text& new_path) override {
+    work_.Changing();
+    CheckTheWay(work_, old_path, old_path);
+    CheckTheWay(work_, new_path, old_path);
     if (old_path == new_path) {
       AttributesOf(old_path);  // fails when there is nothing to rename
       return;
@@ -350,7 +484,7 @@ class Win32Platform final : public PlatformDefaults {
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
-    return std::make_unique<Win32FileMover>();
+    return std::make_unique<Win32FileMover>(work_);
   }
 
   void OpenLog(const Text& path) override { log_.Open(path); }
@@ -413,9 +547,11 @@ class Win32Platform final : public PlatformDefaults {
   }
 
  private:
+  WorkFolder work_;
   Listing listing_;
   Log log_;
-  HANDLE claim_ = nullptr;  // the mutex of the folder this run claimed
+  // The mutexes of the folders this run claimed, by name.
+  std::vector<std::pair<std::wstring, HANDLE>> claims_;
   Text started_by_;  // the program a Shuffler started, when that was this one
 };
 

@@ -30,7 +30,8 @@ import sys
 import tempfile
 
 # The scenarios: a name, the arguments, and the game folder's entries
-# (relative paths; a trailing "/" makes a folder), and where it is not the
+# (relative paths; a trailing "/" makes a folder, "@" and a target a symbolic
+# link, which Wine shows as a reparse point), and where it is not the
 # program's own (None), the name the program is given in the game folder
 # (several names: a copy under each, the first one run), the entries that
 # refuse every change (made immutable, which binds the superuser too; where
@@ -61,6 +62,10 @@ SCENARIOS = [
         "mp3/", "mp3/08-ends in a dot.", "mp3/ends in a space "]),
     ("the log of one rename", ["/DEBUG", "/NOLAUNCH"], [
         "mp3/", "mp3/07-Caf\u00e9.mp3"]),
+    ("mp3\\temp links elsewhere", ["/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/temp@../elsewhere", "elsewhere/",
+        "elsewhere/Shuffler is moving files/",
+        "elsewhere/Shuffler is moving files/Theirs.mp3"]),
     ("a temp folder of the player's", ["/NOLAUNCH"], [
         "mp3/", "mp3/Song.mp3", "mp3/temp/", "mp3/temp/parked.mp3"]),
     ("a path longer than 260 characters", ["/NOLAUNCH"], [
@@ -108,7 +113,10 @@ def make_game(folder, entries, program, program_names, full=False):
         return False
     for entry in entries:
         path = os.path.join(folder, entry.rstrip("/"))
-        if entry.endswith("/"):
+        if "@" in entry:
+            path, target = path.split("@")
+            os.symlink(target, path)
+        elif entry.endswith("/"):
             os.makedirs(path)
         else:
             with open(path, "w", encoding="utf-8") as file:

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -700,9 +701,66 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
     Ran("umount", {mount.native()});
     fs::remove(mount);
   }
+  // A "temp" and a log that link out to a folder with a mark holding a song:
+  // nothing goes there or comes back. Each move fails as for a file named
+  // "temp" (two boxes of two lines an entry, four lines for "temp"); a linked
+  // log is one that cannot be opened (one box, nothing renamed).
+  for (const bool debug : {false, true}) {
+    GameFolder game(SHUFFLER_PROGRAM_PATH), outside(SHUFFLER_PROGRAM_PATH);
+    const Generated folder = Generate(5);
+    Build(game, folder);
+    fs::create_directory(outside.Music() / "Shuffler is moving files");
+    outside.Write("mp3/Shuffler is moving files/Theirs.mp3", "theirs");
+    outside.Write("log.txt", "their text");
+    fs::create_directory_symlink(outside.Music(), game.Temp());
+    fs::create_symlink(outside.Root() / "log.txt",
+                       game.Root() / "Shuffler.log");
+    const ProgramRun run =
+        game.Run(debug ? std::vector<std::string>{"/NOLAUNCH", "/DEBUG"}
+                       : std::vector<std::string>{"/NOLAUNCH"});
+    ++runs;
+    EXPECT_EQ(run.exit_code, 0);
+    const size_t lines = debug ? 4 : 4 * folder.songs.size() + 4;
+    EXPECT_EQ(Lines(run.error_output), static_cast<int>(lines))
+        << run.error_output;
+    const std::vector<std::string> faults = Check(game, folder, true);
+    EXPECT_TRUE(faults.empty()) << faults.front();
+    EXPECT_TRUE(fs::is_symlink(game.Temp()));
+    EXPECT_EQ(ReadContent(outside.Root() / "log.txt"), "their text");
+    EXPECT_EQ(
+        ReadContent(outside.Music() / "Shuffler is moving files/Theirs.mp3"),
+        "theirs");
+  }
   std::printf(
       "[ crash    ] generated folders: %d runs, %d killed at a rename\n", runs,
       kills);
+}
+
+// A player who may pass through the game folder and write there, but not
+// read it, still gets the run: a folder the claim cannot open counts as
+// claimed. Run as an unprivileged user, whom permissions bind.
+TEST(PosixCrashGenerated, AGameFolderThePlayerCannotReadIsShuffled) {
+  GameFolder game(SHUFFLER_PROGRAM_PATH);
+  const Generated folder = Generate(5);
+  Build(game, folder);
+  const std::string root = "'" + game.Root().native() + "'";
+  const std::string as_nobody = "setpriv --reuid=65534 true 2>/dev/null";
+  if (std::system((as_nobody + " && chown -R 65534 " + root + "/mp3 && chown " +
+                   "65534 " + root + " && chmod 300 " + root)
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "SKIPPED: cannot run as another user here";
+  }
+  const ProgramRun run =
+      RunProgram("/usr/bin/setpriv",
+                 {"--reuid=65534", "--regid=65534", "--clear-groups",
+                  game.Program(), "/NOLAUNCH"},
+                 std::chrono::seconds(30));
+  EXPECT_EQ(run.exit_code, 0);
+  // Only the album's two moving boxes: a folder is never moved.
+  EXPECT_EQ(Lines(run.error_output), 4) << run.error_output;
+  EXPECT_FALSE(fs::exists(game.Music() / "01-Song1.mp3"));  // shuffled
+  const std::vector<std::string> faults = Check(game, folder, true);
+  EXPECT_TRUE(faults.empty()) << faults.front();
 }
 
 }  // namespace

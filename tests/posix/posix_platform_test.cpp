@@ -391,9 +391,11 @@ TEST_P(PosixRenameTest, RenameNeverReplacesAnEntry) {
                 [&] { platform_->RenameEntry(P(longest), P(longest + "n")); }),
             kPathFileAccessError);
   auto mover = platform_->CreateFileMover();
-  EXPECT_EQ(FailureNumberOf(
-                [&] { mover->Move(P(longest), P("d2/" + longest + "n")); }),
-            kPathFileAccessError);
+  // The failure keeps the error found, not the one the system had left.
+  const Failure too_long =
+      FailureOf([&] { mover->Move(P(longest), P("d2/" + longest + "n")); });
+  EXPECT_EQ(too_long.Number, kPathFileAccessError);
+  EXPECT_EQ(too_long.SystemError, ENAMETOOLONG);
   mover->Move(P(longest), P("d2/"));
   mover->Move(P("d2/" + longest), P("b.mp3"));
   EXPECT_EQ(ReadFile("b.mp3"), "B");
@@ -562,7 +564,7 @@ class RealFolderRun : public PlatformWrapper {
       : PlatformWrapper(real), folder_(std::move(folder)), args_(args) {}
   Text ArgumentText() override { return args_; }
   Text ProgramFolder() override { return folder_; }
-  bool ClaimFolder(const Text&) override { return true; }
+  bool ClaimFolder(const Text&, Claim) override { return true; }
   void StartMaximized(const Text& program, const Text&) override {
     started.push_back(program);
   }
@@ -584,9 +586,11 @@ class PosixSweepSample : public PosixRenameTest {};
 TEST_P(PosixSweepSample, EveryCallFailingOnRealFoldersLosesNothing) {
   const std::vector<std::string> songs = {"01-a.mp3", "b.mp3", "2001-c.mp3",
                                           "Album/d.mp3"};
+  // The second run's music folder comes from Windows as "MP3".
+  std::string music;
   auto contents = [&] {
     std::multiset<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(Bytes("mp3"))) {
+    for (const auto& entry : fs::recursive_directory_iterator(Bytes(music))) {
       if (entry.is_regular_file()) {
         found.insert(ReadFile(fs::relative(entry.path(), root_).string()));
       }
@@ -594,13 +598,15 @@ TEST_P(PosixSweepSample, EveryCallFailingOnRealFoldersLosesNothing) {
     return found;
   };
   for (const Text args : {u"/NOLAUNCH /DEBUG", u"/NOLAUNCH /UNIQUE /DENUM"}) {
+    music = args.ends_with(u"DENUM") ? "MP3" : "mp3";
     int calls = 1;
     for (int fail_at = 0; fail_at <= calls; ++fail_at) {
-      fs::remove_all(Bytes("mp3"));
-      MakeDir("mp3");
-      MakeDir("mp3/Album");
+      for (const char* either : {"mp3", "MP3"})
+        fs::remove_all(Bytes(either));
+      MakeDir(music);
+      MakeDir(music + "/Album");
       for (const std::string& song : songs)
-        WriteFile("mp3/" + song, song);
+        WriteFile(music + "/" + song, song);
       for (int run = 0; run < 2; ++run) {
         auto real = MakePlatform();
         RealFolderRun world(*real, P(""), args);
@@ -617,7 +623,9 @@ TEST_P(PosixSweepSample, EveryCallFailingOnRealFoldersLosesNothing) {
                   std::multiset<std::string>(songs.begin(), songs.end()))
             << "failing call " << fail_at;
       }
-      EXPECT_FALSE(fs::exists(Bytes("mp3/temp"))) << "failing call " << fail_at;
+      EXPECT_FALSE(fs::exists(Bytes(music + "/01-a.mp3")));  // shuffled
+      EXPECT_FALSE(fs::exists(Bytes(music + "/temp")))
+          << "failing call " << fail_at;
     }
   }
 }
@@ -640,6 +648,63 @@ INSTANTIATE_TEST_SUITE_P(
       return where.param ? posix_testing::NameOf(*where.param)
                          : std::string("local");
     });
+
+// Below the music folder claimed, a link is an entry, never a way out: a
+// "temp" that links elsewhere lists nothing, takes and gives nothing, and is
+// not removed; each failure is the one a file named "temp" gives, with its
+// cause. The claim holds for every path to the folder, and a linked log is
+// not opened.
+TEST_F(PosixPlatformTest, LinksBelowTheClaimedMusicFolderAreNeverFollowed) {
+  MakeDir("mp3");
+  MakeDir("outside");
+  MakeDir("outside/Shuffler is moving files");
+  WriteFile("outside/x.mp3", "X");
+  WriteFile("mp3/a.mp3", "A");
+  fs::create_directory_symlink(Bytes("outside"), Bytes("mp3/temp"));
+  fs::create_directory_symlink(Bytes("mp3"), Bytes("linked mp3"));
+  fs::create_symlink(Bytes("outside/x.mp3"), Bytes("Shuffler.log"));
+  fs::create_directory_symlink(Bytes("loop"), Bytes("loop"));
+  const Failure loop = FailureOf(
+      [&] { platform_->ListFirst(P("loop/*.*"), ListMask::kWithFolders); });
+  EXPECT_EQ(loop.SystemError, ELOOP);
+  EXPECT_EQ(loop.Path, P("loop"));
+  ASSERT_TRUE(platform_->ClaimFolder(P("mp3"), Claim::kWorkInside));
+  EXPECT_TRUE(platform_->ClaimFolder(P("linked mp3"), Claim::kOnly));
+  EXPECT_FALSE(MakePlatform()->ClaimFolder(P("linked mp3"), Claim::kOnly));
+  EXPECT_TRUE(MakePlatform()->ClaimFolder(P("outside"), Claim::kOnly));
+
+  EXPECT_EQ(platform_->FindEntry(P("mp3/temp"), ListMask::kWithFolders),
+            u"temp");
+  EXPECT_EQ(platform_->FindEntry(P("mp3/temp/Shuffler is moving files"),
+                                 ListMask::kWithFolders),
+            u"");
+  EXPECT_TRUE(
+      List(P("mp3/temp/*.*"), ListMask::kWithFoldersAndDotNames).empty());
+  auto mover = platform_->CreateFileMover();
+  const auto refused = [&](const Failure& failure, const std::string& path) {
+    EXPECT_EQ(failure.Number, kPathNotFound) << path;
+    EXPECT_EQ(failure.Path, P(path));
+  };
+  refused(FailureOf([&] { mover->Move(P("mp3/a.mp3"), P("mp3/temp/")); }),
+          "mp3/a.mp3");
+  refused(FailureOf([&] { mover->Move(P("mp3/temp/x.mp3"), P("mp3/")); }),
+          "mp3/temp/x.mp3");
+  refused(FailureOf([&] {
+            platform_->RenameEntry(P("mp3/a.mp3"), P("mp3/temp/a.mp3"));
+          }),
+          "mp3/a.mp3");
+  refused(FailureOf([&] { platform_->MakeFolder(P("mp3/temp/new")); }),
+          "mp3/temp/new");
+  refused(FailureOf([&] { platform_->RemoveFolder(P("mp3/temp")); }),
+          "mp3/temp");
+  refused(FailureOf([&] { platform_->OpenLog(P("Shuffler.log")); }),
+          "Shuffler.log");
+  EXPECT_TRUE(fs::is_symlink(Bytes("mp3/temp")));
+  EXPECT_EQ(Entries("outside"),
+            (std::set<std::string>{"Shuffler is moving files", "x.mp3"}));
+  EXPECT_EQ(ReadFile("outside/x.mp3"), "X");
+  EXPECT_EQ(Entries("mp3"), (std::set<std::string>{"a.mp3", "temp"}));
+}
 
 TEST_F(PosixPlatformTest, FoldersAreMadeAndRemoved) {
   platform_->MakeFolder(P("temp"));

@@ -1,6 +1,7 @@
 // The Windows platform layer on real folders in the temporary folder.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <optional>
@@ -564,6 +565,49 @@ TEST(Win32StartTest, AProgramThatNeedsElevationIsStartedThroughTheShell) {
     if (c.shell_starts == 1) {
       EXPECT_EQ(shell_files[0], L"C:\\Game\\game.exe -x C:\\Game");
     }
+  }
+}
+
+// A claim is on the folder itself, whatever letter case names it: refused to
+// a second claimant until the first ends, while other folders stay free.
+TEST_F(Win32PlatformTest, AFolderIsClaimedByOneRunAtATime) {
+  CreateFolder(In(u"mp3"));
+  CreateFolder(In(u"other"));
+  EXPECT_TRUE(platform_->ClaimFolder(In(u"mp3"), Claim::kWorkInside));
+  EXPECT_TRUE(platform_->ClaimFolder(In(u"MP3"), Claim::kOnly));
+  const auto second = CreateSystemPlatform(0, nullptr);
+  EXPECT_FALSE(second->ClaimFolder(In(u"Mp3"), Claim::kOnly));
+  EXPECT_TRUE(second->ClaimFolder(In(u"other"), Claim::kOnly));
+  platform_.reset();
+  EXPECT_TRUE(second->ClaimFolder(In(u"mp3"), Claim::kOnly));
+}
+
+// The Windows errors Shuffler meets, and the failure each becomes.
+TEST(Win32ErrorsTest, ErrorCodesMapOntoFailureNumbers) {
+  const struct {
+    DWORD error;
+    int32_t number;
+  } kTable[] = {
+      {ERROR_FILE_NOT_FOUND, kFileNotFound},
+      {ERROR_PATH_NOT_FOUND, kPathNotFound},
+      {ERROR_DIRECTORY, kPathNotFound},
+      {ERROR_ALREADY_EXISTS, kFileAlreadyExists},
+      {ERROR_FILE_EXISTS, kFileAlreadyExists},
+      {ERROR_ACCESS_DENIED, kPermissionDenied},
+      {ERROR_WRITE_PROTECT, kPermissionDenied},  // a locked card
+      {ERROR_BAD_EXE_FORMAT, kInvalidArgument},
+      {ERROR_BAD_FORMAT, kInvalidArgument},
+      {ERROR_EXE_MACHINE_TYPE_MISMATCH, kInvalidArgument},
+      {ERROR_INVALID_EXE_SIGNATURE, kInvalidArgument},
+      {ERROR_DIR_NOT_EMPTY, kPathFileAccessError},
+      {ERROR_SHARING_VIOLATION, kPathFileAccessError},
+  };
+  for (const auto& [error, number] : kTable) {
+    EXPECT_EQ(win32::FailureNumberFor(error), number) << error;
+  }
+  for (const DWORD exists : {ERROR_ALREADY_EXISTS, ERROR_FILE_EXISTS}) {
+    EXPECT_EQ(win32::FailureNumberFor(exists, win32::Operation::kMakeFolder),
+              kPathFileAccessError);
   }
 }
 
