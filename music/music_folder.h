@@ -50,8 +50,10 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run);
 /// prefix and its bare name (or only the bare name in de-number mode) and
 /// moves it out into the "temp" folder and straight back. With `UniqueMode`,
 /// the k-th entry gets the number k, and every renamed entry is moved out
-/// before the first comes back, in the same order. When "temp" cannot be made
-/// for want of the right to, says so once and leaves the entries as they are.
+/// before the first comes back, in the same order. A folder that refuses every
+/// change, or a full disk, is said once and the entries are left as they are;
+/// with `UniqueMode` every entry moved out comes back, however the shuffle
+/// ends short of the process being killed.
 /// Needs `FileCount` >= 1 and `FileNames` holding that many slots.
 void ShuffleMusicFolder(Platform& platform, MusicRun& run);
 

@@ -24,10 +24,14 @@
 // stopped there may leave one entry in that "temp", never all of them,
 // since nothing is brought back out of a folder without the mark.
 //
-// A music folder that refuses every change (a read-only medium, or no right
-// to change it) refuses the first change the shuffle tries, with
-// "Permission denied": that is said once, and the entries are left as they
-// are, instead of three boxes for every entry.
+// A music folder that refuses every change (a read-only medium, no right to
+// change it, a folder that only takes new entries) says "Permission
+// denied" to each: that is said once, and the entries are left as they
+// are, instead of three boxes for every entry. One song that refuses (a
+// file another program holds) holds up no other: it gets its own boxes. A
+// full disk ("Disk full") takes no change that needs room: said once, and
+// what is left is left as it is. With "/UNIQUE", whatever ends the shuffle,
+// every entry it moved out is back before the game starts.
 #include <cmath>
 #include <new>
 #include <vector>

@@ -32,9 +32,11 @@ import tempfile
 # The scenarios: a name, the arguments, and the game folder's entries
 # (relative paths; a trailing "/" makes a folder), and where it is not the
 # program's own (None), the name the program is given in the game folder, and
-# the folders that refuse every change (made immutable, which binds the
-# superuser too; where that cannot be done they are left as they are). Each file holds its own
-# bare name, so that two files that may swap names hold the same bytes.
+# the entries that refuse every change (made immutable, which binds the
+# superuser too; where that cannot be done they are left as they are), and
+# whether the game folder is a small file system of its own with no room
+# left for a new entry once it is made. Each file holds its own bare name, so
+# that two files that may swap names hold the same bytes.
 SCENARIOS = [
     ("plain shuffle, ten entries", ["/NOLAUNCH"], [
         "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/2001-Odyssey.mp3",
@@ -74,6 +76,13 @@ SCENARIOS = [
     ("a write-protected music folder with a temp", ["/NOLAUNCH"], [
         "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/temp/"],
      None, ["mp3"]),
+    ("one locked song, with an empty temp there", ["/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/Track.MP3",
+        "mp3/2001-Odyssey.mp3", "mp3/temp/"],
+     None, ["mp3/07-Song.mp3"]),
+    ("no room on the disk for temp", ["/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/Track.MP3"],
+     None, [], True),
 ]
 
 RUN_LIMIT_SECONDS = 120
@@ -86,8 +95,14 @@ def bare_name(name):
     return match.group(1) if match else name
 
 
-def make_game(folder, entries, program, program_name):
+def make_game(folder, entries, program, program_name, full=False):
+    """Makes the game folder; False when a full one cannot be made here."""
     os.makedirs(folder)
+    if full and subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "size=64m,nr_inodes=64", "tmpfs",
+             folder], capture_output=True, check=False,
+            timeout=RUN_LIMIT_SECONDS).returncode != 0:
+        return False
     for entry in entries:
         path = os.path.join(folder, entry.rstrip("/"))
         if entry.endswith("/"):
@@ -96,6 +111,13 @@ def make_game(folder, entries, program, program_name):
             with open(path, "w", encoding="utf-8") as file:
                 file.write(bare_name(os.path.basename(path)))
     shutil.copy2(program, os.path.join(folder, program_name))
+    for number in range(64 if full else 0):
+        try:
+            with open(os.path.join(folder, "filler%02d" % number), "w"):
+                pass
+        except OSError:
+            break  # no inode left: nothing new can be made
+    return True
 
 
 def lock(game, folders, locked):
@@ -104,6 +126,12 @@ def lock(game, folders, locked):
         subprocess.run(["chattr", "+i" if locked else "-i",
                         os.path.join(game, folder)], capture_output=True,
                        check=False, timeout=RUN_LIMIT_SECONDS)
+
+
+def unmount(*folders):
+    for folder in folders:
+        subprocess.run(["umount", folder], capture_output=True, check=False,
+                       timeout=RUN_LIMIT_SECONDS)
 
 
 def hide_numbers(text):
@@ -257,10 +285,16 @@ def main():
                 scenario[3] else (os.path.basename(linux_program),
                                   os.path.basename(windows_program)))
             locked = scenario[4] if len(scenario) > 4 else []
+            full = len(scenario) > 5 and scenario[5]
             linux_game = os.path.join(root, "l%d" % number)
             windows_game = os.path.join(root, "w%d" % number)
-            make_game(linux_game, entries, linux_program, linux_name)
-            make_game(windows_game, entries, windows_program, windows_name)
+            if not (make_game(linux_game, entries, linux_program, linux_name,
+                              full) and
+                    make_game(windows_game, entries, windows_program,
+                              windows_name, full)):
+                print("parity SKIPPED: %s: no file system of its own" % name)
+                unmount(linux_game, windows_game)
+                continue
             for game in (linux_game, windows_game):
                 lock(game, locked, True)
 
@@ -278,6 +312,8 @@ def main():
                  log_lines(windows_game, windows_text, "\\")),
                 ("exit status", linux_status, windows_status),
             ]
+            if full:
+                unmount(linux_game, windows_game)
             differences = [item for item in compared if item[1] != item[2]]
             if differences:
                 failed += 1
