@@ -524,27 +524,30 @@ class TraceChecker {
 // ---- The runs.
 
 struct Variant {
-  Text args;
-  bool debug, denum, no_launch, launch_option;
-  bool stranded;  // a stopped run left files in its marked "temp"
-  bool unique;
+  Text args = {};
+  bool debug = false, denum = false, unique = false;
+  bool no_launch = false, launch_option = false;
+  bool stranded = false;     // a stopped run left files in its marked "temp"
   bool player_temp = false;  // the player's own "temp", holding a file and
                              // a folder with a file
 };
 
+// One variant a line.
+// clang-format off
 const Variant kVariants[] = {
-    {u"", false, false, false, false, false, false},
-    {u"/DEBUG", true, false, false, false, false, false},
-    {u"/DENUM", false, true, false, false, false, false},
-    {u"/denum /debug", true, true, false, false, false, false},
-    {u"/LAUNCH \"gta3.exe\" /DEBUG", true, false, false, true, false, false},
-    {u"/NOLAUNCH /Debug /DENUM", true, true, true, false, false, false},
-    {u"", false, false, false, false, true, false},
-    {u"/UNIQUE", false, false, false, false, false, true},
-    {u"/unique /denum /debug", true, true, false, false, false, true},
-    {u"/UNIQUE", false, false, false, false, false, true, true},
-    {u"/DENUM /UNIQUE /DEBUG", true, true, false, false, false, true, true},
+    {.args = u""},
+    {.args = u"/DEBUG", .debug = true},
+    {.args = u"/DENUM", .denum = true},
+    {.args = u"/denum /debug", .debug = true, .denum = true},
+    {.args = u"/LAUNCH \"gta3.exe\" /DEBUG", .debug = true, .launch_option = true},
+    {.args = u"/NOLAUNCH /Debug /DENUM", .debug = true, .denum = true, .no_launch = true},
+    {.args = u"", .stranded = true},
+    {.args = u"/UNIQUE", .unique = true},
+    {.args = u"/unique /denum /debug", .debug = true, .denum = true, .unique = true},
+    {.args = u"/UNIQUE", .unique = true, .player_temp = true},
+    {.args = u"/DENUM /UNIQUE /DEBUG", .debug = true, .denum = true, .unique = true, .player_temp = true},
 };
+// clang-format on
 
 // The music folder: a collision pair for "/DENUM", names with and without
 // number prefixes, a sub-folder with a file inside, and the report file,

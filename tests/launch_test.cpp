@@ -16,16 +16,16 @@ enum Games {
 };
 
 struct Case {
-  Text args;
-  Games games;
-  Text started;  ///< empty: nothing started
-  std::vector<int32_t> boxes;
-  bool debug = false;
-  bool denum = false;
-  Text arguments = {};  ///< given to the program started
+  Text args = {};
+  Games games = kNoGame;
   /// Shuffler's own file under these names (links to it); the first is
   /// added to the folder.
   std::vector<Text> own = {};
+  Text start = {};       ///< empty: nothing started
+  Text start_args = {};  ///< given to the program started
+  std::vector<int32_t> boxes = {};
+  bool debug = false;
+  bool denum = false;
   bool command = false;    ///< the run wraps a command, which takes over
   bool by_itself = false;  ///< the run is the program a Shuffler started
 };
@@ -34,70 +34,70 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
   // One case a line.
   // clang-format off
   const Case cases[] = {
-      {u"/LAUNCH game.exe /DEBUG", kBothGames, u"game.exe", {}, true},
-      {u"/LAUNCH \"My Game.exe\" /DENUM", kNoGame, u"My Game.exe", {}, false, true},
-      {u"/launch Game.EXE", kNoGame, u"Game.EXE", {}},
+      {.args = u"/LAUNCH game.exe /DEBUG", .games = kBothGames, .start = u"game.exe", .debug = true},
+      {.args = u"/LAUNCH \"My Game.exe\" /DENUM", .start = u"My Game.exe", .denum = true},
+      {.args = u"/launch Game.EXE", .start = u"Game.EXE"},
       // The search for the end starts two characters after an unquoted
       // name's first character, one after a quoted one's.
-      {u"/LAUNCH a bc", kNoGame, u"a bc", {}},
-      {u"/LAUNCH \"x\"", kNoGame, u"x", {}},
-      {u"/LAUNCH \"x", kNoGame, u"x", {}},
+      {.args = u"/LAUNCH a bc", .start = u"a bc"},
+      {.args = u"/LAUNCH \"x\"", .start = u"x"},
+      {.args = u"/LAUNCH \"x", .start = u"x"},
       // The one character after the option is skipped, whatever it is.
-      {u"/LAUNCHgame.exe", kNoGame, u"ame.exe", {}},
-      {u"/LAUNCH game.exe /NOLAUNCH", kBothGames, u"", {}},
-      {u"/NOLAUNCH", kBothGames, u"", {}},
-      {u"", kBothGames, u"GTA3.EXE", {}},
-      {u"", kFirstGame, u"GTA3.EXE", {}},
-      {u"", kSecondGameUpperCase, u"GTA-VC.EXE", {}},
-      {u"", kNoGame, u"", {}},
-      {u"/LAUNCH /DEBUG.exe", kNoGame, u"/DEBUG.exe", {}, true},
+      {.args = u"/LAUNCHgame.exe", .start = u"ame.exe"},
+      {.args = u"/LAUNCH game.exe /NOLAUNCH", .games = kBothGames},
+      {.args = u"/NOLAUNCH", .games = kBothGames},
+      {.games = kBothGames, .start = u"GTA3.EXE"},
+      {.games = kFirstGame, .start = u"GTA3.EXE"},
+      {.games = kSecondGameUpperCase, .start = u"GTA-VC.EXE"},
+      {.games = kNoGame},
+      {.args = u"/LAUNCH /DEBUG.exe", .start = u"/DEBUG.exe", .debug = true},
       // "/LAUNCH" at the end: the cut fails on its negative length, and the
       // start of the bare folder fails too.
-      {u"/LAUNCH", kBothGames, u"", {kInvalidArgument, kFileNotFound}},
-      {u"/LAUNCH ", kBothGames, u"", {kFileNotFound}},
+      {.args = u"/LAUNCH", .games = kBothGames, .boxes = {kInvalidArgument, kFileNotFound}},
+      {.args = u"/LAUNCH ", .games = kBothGames, .boxes = {kFileNotFound}},
       // An empty quoted name leaves its closing quote as the name.
-      {u"/LAUNCH \"\"", kNoGame, u"", {kFileNotFound}},
+      {.args = u"/LAUNCH \"\"", .boxes = {kFileNotFound}},
       // The name is always relative to the program's folder.
-      {u"/LAUNCH C:\\Games\\x.exe", kNoGame, u"", {kFileNotFound}},
-      {u"/LAUNCH missing.exe", kBothGames, u"", {kFileNotFound}},
-      {u"/LAUNCH mp3", kNoGame, u"", {kPathFileAccessError}},
+      {.args = u"/LAUNCH C:\\Games\\x.exe", .boxes = {kFileNotFound}},
+      {.args = u"/LAUNCH missing.exe", .games = kBothGames, .boxes = {kFileNotFound}},
+      {.args = u"/LAUNCH mp3", .boxes = {kPathFileAccessError}},
       // A name that is no file is read as a program and its arguments: the
       // shortest program that is a file, ".exe" added to a name without an
       // extension, the rest as typed; a quote opens a program's name.
-      {u"/LAUNCH \"gta-vc.exe -nointro\"", kBothGames, u"gta-vc.exe", {}, false, false, u"-nointro"},
-      {u"/LAUNCH gta3", kFirstGame, u"gta3.exe", {}},
-      {u"/LAUNCH \"bin\\game.exe  -x \\\"", kNoGame, u"bin\\game.exe", {}, false, false, u"-x \\"},
-      {u"/LAUNCH \"My Game.exe -w\"", kNoGame, u"My Game.exe", {}, false, false, u"-w"},
-      {u"/LAUNCH \"game ./x *\"", kNoGame, u"game.exe", {}, false, false, u"./x *"},
-      {u"/LAUNCH \"\"game.exe\" -x", kNoGame, u"game.exe", {}},
-      {u"/LAUNCH \"missing.exe -x\"", kBothGames, u"", {kFileNotFound}},
-      {u"/LAUNCH \"gta? -x\"", kBothGames, u"", {kFileNotFound}},
+      {.args = u"/LAUNCH \"gta-vc.exe -nointro\"", .games = kBothGames, .start = u"gta-vc.exe", .start_args = u"-nointro"},
+      {.args = u"/LAUNCH gta3", .games = kFirstGame, .start = u"gta3.exe"},
+      {.args = u"/LAUNCH \"bin\\game.exe  -x \\\"", .start = u"bin\\game.exe", .start_args = u"-x \\"},
+      {.args = u"/LAUNCH \"My Game.exe -w\"", .start = u"My Game.exe", .start_args = u"-w"},
+      {.args = u"/LAUNCH \"game ./x *\"", .start = u"game.exe", .start_args = u"./x *"},
+      {.args = u"/LAUNCH \"\"game.exe\" -x", .start = u"game.exe"},
+      {.args = u"/LAUNCH \"missing.exe -x\"", .games = kBothGames, .boxes = {kFileNotFound}},
+      {.args = u"/LAUNCH \"gta? -x\"", .games = kBothGames, .boxes = {kFileNotFound}},
       // Shuffler under a game's name is never started, and says so when it
       // is the only game there.
-      {u"", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
-      {u"", kBothGames, u"GTA-VC.EXE", {}, false, false, {}, {u"gta3.exe"}},
-      {u"", kFirstGame, u"", {kStartsItself}, false, false, {}, {u"Shuffler.exe", u"gta3.exe"}},
-      {u"/NOLAUNCH", kNoGame, u"", {}, false, false, {}, {u"gta3.exe"}},
+      {.own = {u"gta3.exe"}, .boxes = {kStartsItself}},
+      {.games = kBothGames, .own = {u"gta3.exe"}, .start = u"GTA-VC.EXE"},
+      {.games = kFirstGame, .own = {u"Shuffler.exe", u"gta3.exe"}, .boxes = {kStartsItself}},
+      {.args = u"/NOLAUNCH", .own = {u"gta3.exe"}},
       // Where letter case tells names apart, the game found is started.
-      {u"", kFirstGame, u"gta3.exe", {}, false, false, {}, {u"GTA3.EXE"}},
-      {u"/LAUNCH gta3.exe", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
-      {u"/LAUNCH GTA3.EXE", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
-      {u"/LAUNCH \"gta3 -x\"", kNoGame, u"", {kStartsItself}, false, false, {}, {u"gta3.exe"}},
-      {u"/LAUNCH \"game -x\"", kNoGame, u"game.exe", {}, false, false, u"-x", {u"gta3.exe"}},
+      {.games = kFirstGame, .own = {u"GTA3.EXE"}, .start = u"gta3.exe"},
+      {.args = u"/LAUNCH gta3.exe", .own = {u"gta3.exe"}, .boxes = {kStartsItself}},
+      {.args = u"/LAUNCH GTA3.EXE", .own = {u"gta3.exe"}, .boxes = {kStartsItself}},
+      {.args = u"/LAUNCH \"gta3 -x\"", .own = {u"gta3.exe"}, .boxes = {kStartsItself}},
+      {.args = u"/LAUNCH \"game -x\"", .own = {u"gta3.exe"}, .start = u"game.exe", .start_args = u"-x"},
       // Listed before the game, under a spelling of neither name.
-      {u"", kFirstGameMixedCase, u"GTA3.EXE", {}, false, false, {}, {u"GTA3.exe"}},
-      {u"/LAUNCH gta3.exe", kFirstGameMixedCase, u"gta3.exe", {}, false, false, {}, {u"GTA3.exe"}},
+      {.games = kFirstGameMixedCase, .own = {u"GTA3.exe"}, .start = u"GTA3.EXE"},
+      {.args = u"/LAUNCH gta3.exe", .games = kFirstGameMixedCase, .own = {u"GTA3.exe"}, .start = u"gta3.exe"},
       // Started by a Shuffler, it says so, and shuffles and starts nothing.
-      {u"", kBothGames, u"", {kStartsItself}, false, false, {}, {}, false, true},
-      {u"/DEBUG", kNoGame, u"", {kStartsItself}, false, false, {}, {}, true, true},
+      {.games = kBothGames, .boxes = {kStartsItself}, .by_itself = true},
+      {.args = u"/DEBUG", .boxes = {kStartsItself}, .command = true, .by_itself = true},
       // The extension is looked for in the last part of the name only.
-      {u"/LAUNCH bin\\v1.0\\game", kNoGame, u"bin\\v1.0\\game.exe", {}},
+      {.args = u"/LAUNCH bin\\v1.0\\game", .start = u"bin\\v1.0\\game.exe"},
       // A wrapped command is run instead: no game, no "/LAUNCH" and no
       // "/NOLAUNCH", not even one that would fail.
-      {u"/DEBUG", kBothGames, u"", {}, true, false, {}, {}, true},
-      {u"/LAUNCH game.exe /DENUM", kNoGame, u"", {}, false, true, {}, {}, true},
-      {u"/NOLAUNCH", kFirstGame, u"", {}, false, false, {}, {}, true},
-      {u"/LAUNCH", kBothGames, u"", {}, false, false, {}, {}, true},
+      {.args = u"/DEBUG", .games = kBothGames, .debug = true, .command = true},
+      {.args = u"/LAUNCH game.exe /DENUM", .denum = true, .command = true},
+      {.args = u"/NOLAUNCH", .games = kFirstGame, .command = true},
+      {.args = u"/LAUNCH", .games = kBothGames, .command = true},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -136,11 +136,11 @@ TEST(Launch, TheTargetComesFromTheArgumentTextOrTheGamesFound) {
       EXPECT_EQ(fake.calls.back(), Op::kRunCommand);
       EXPECT_FALSE(fake.log_open_at_command);
     }
-    if (c.started.empty()) {
+    if (c.start.empty()) {
       EXPECT_TRUE(fake.started.empty());
     } else {
-      EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\" + c.started});
-      EXPECT_EQ(fake.started_arguments, std::vector<Text>{c.arguments});
+      EXPECT_EQ(fake.started, std::vector<Text>{u"C:\\Game\\" + c.start});
+      EXPECT_EQ(fake.started_arguments, std::vector<Text>{c.start_args});
     }
     std::vector<int32_t> numbers;
     for (const Box& box : fake.boxes) {

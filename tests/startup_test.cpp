@@ -19,22 +19,22 @@ Text StartupBox(int32_t number, TextView description) {
 
 TEST(Startup, OptionsMatchInAnyCaseAnywhere) {
   struct Case {
-    Text args;
-    bool debug;
-    bool denum;
+    Text args = {};
+    bool debug = false;
+    bool denum = false;
     bool unique = false;
   };
   const Case cases[] = {
-      {u"", false, false},
-      {u"/debug", true, false},
-      {u"x/DeBuGx", true, false},
-      {u"/DEBUGGER", true, false},
-      {u"/DENUMBER", false, true},
-      {u"/denum /Debug", true, true},
-      {u"/DEBU G /DENU", false, false},
-      {u"\"/LAUNCH x.exe\" /NOLAUNCH", false, false},
-      {u"x/UniQuEx /DENUM", false, true, true},
-      {u"/UNIQU E", false, false, false},
+      {.args = u""},
+      {.args = u"/debug", .debug = true},
+      {.args = u"x/DeBuGx", .debug = true},
+      {.args = u"/DEBUGGER", .debug = true},
+      {.args = u"/DENUMBER", .denum = true},
+      {.args = u"/denum /Debug", .debug = true, .denum = true},
+      {.args = u"/DEBU G /DENU"},
+      {.args = u"\"/LAUNCH x.exe\" /NOLAUNCH"},
+      {.args = u"x/UniQuEx /DENUM", .denum = true, .unique = true},
+      {.args = u"/UNIQU E"},
   };
   for (const Case& c : cases) {
     FakePlatform fake;

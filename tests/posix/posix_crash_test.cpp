@@ -34,6 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using enum WindowsFileSystem;
 
 // Where the trials run and how many: trials past the first `min_trials`
 // stop once they have taken `budget`, so a slow machine (or a sanitizer
@@ -42,39 +43,36 @@ using std::chrono::milliseconds;
 // name up by reading the whole folder, so a run there grows with the square
 // of the folder (300 files take 26 s, 60 take about one).
 struct Setting {
-  const char* name;
-  std::optional<WindowsFileSystem> mount;  // none: the temporary folder
-  bool unique;  // with "/UNIQUE", which moves every entry out before any
-                // comes back: a kill between the two may leave them all in
-                // "temp"
-  int files;
-  int player_files;  // files of the player's own in "temp" from the start
-  int trials;
-  int min_trials;
-  std::chrono::seconds budget;
+  const char* name = "";
+  std::optional<WindowsFileSystem> mount = {};  // none: the temporary folder
+  bool unique = false;  // with "/UNIQUE", which moves every entry out before
+                        // any comes back: a kill between the two may leave
+                        // them all in "temp"
+  int files = 0;
+  int player_files = 0;  // files of the player's own in "temp" from the start
+  int trials = 0;
+  int min_trials = 0;
+  std::chrono::seconds budget = std::chrono::seconds(8);
 };
 
 void PrintTo(const Setting& setting, std::ostream* out) {
   *out << setting.name;
 }
 
+// One setting a line.
+// clang-format off
 const Setting kSettings[] = {
-    {"Local", std::nullopt, false, 3000, 0, 30, 12, std::chrono::seconds(8)},
-    {"LocalUnique", std::nullopt, true, 3000, 0, 20, 12,
-     std::chrono::seconds(8)},
+    {.name = "Local", .files = 3000, .trials = 30, .min_trials = 12},
+    {.name = "LocalUnique", .unique = true, .files = 3000, .trials = 20, .min_trials = 12},
     // A "temp" of the player's own, holding files: nothing is ever taken
     // out of it, so a kill may leave one song there for good, never more.
-    {"LocalUniquePlayerTemp", std::nullopt, true, 1500, 3, 6, 6,
-     std::chrono::seconds(8)},
-    {"Ntfs", WindowsFileSystem::kNtfs, false, 300, 0, 20, 10,
-     std::chrono::seconds(8)},
-    {"Exfat", WindowsFileSystem::kExfat, false, 300, 0, 20, 10,
-     std::chrono::seconds(8)},
-    {"Fat32", WindowsFileSystem::kFat32, false, 60, 0, 12, 8,
-     std::chrono::seconds(8)},
-    {"Fat32Unique", WindowsFileSystem::kFat32, true, 60, 0, 12, 8,
-     std::chrono::seconds(8)},
+    {.name = "LocalUniquePlayerTemp", .unique = true, .files = 1500, .player_files = 3, .trials = 6, .min_trials = 6},
+    {.name = "Ntfs", .mount = kNtfs, .files = 300, .trials = 20, .min_trials = 10},
+    {.name = "Exfat", .mount = kExfat, .files = 300, .trials = 20, .min_trials = 10},
+    {.name = "Fat32", .mount = kFat32, .files = 60, .trials = 12, .min_trials = 8},
+    {.name = "Fat32Unique", .mount = kFat32, .unique = true, .files = 60, .trials = 12, .min_trials = 8},
 };
+// clang-format on
 
 std::string OriginalName(int i) {
   return "Track " + std::to_string(i) + ".mp3";
@@ -297,7 +295,7 @@ TEST_P(PosixCrash, AKilledRunNeverLosesAFileAndALaterRunFinishesTheWork) {
     // FAT32 lists a folder in the order its entries were made, so there
     // one more run leaves the folder's own order following the numbers,
     // and having nothing to do with the order before that run.
-    if (setting.mount == WindowsFileSystem::kFat32) {
+    if (setting.mount == kFat32) {
       ASSERT_EQ(game.Run(options).error_output, "");
       const std::vector<std::string> again = testing::FolderOrder(game.Music());
       ASSERT_EQ(again.size(), static_cast<size_t>(files));

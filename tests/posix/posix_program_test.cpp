@@ -327,27 +327,30 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
   const auto seen = [&] { return ReadBytes(game_ / "seen.txt"); };
   ASSERT_EQ(mkfifo((game_ / "unread").c_str(), 0600), 0);
   struct Row {
-    std::string errors, options, environment, tail, args, hud;
-    bool log, denum;
+    std::string errors = {}, options = {}, env = {}, tail = {};
+    std::string printed = {}, hud = {};  // its arguments, its DXVK_HUD
+    bool log = false, denum = false;
   };
   // Options after "--" are the command's: "/DENUM" and "/DEBUG" there
   // change nothing and are handed on. Standard error on a pipe nobody reads
   // takes the boxes of a folder that cannot move, and the run goes on.
-  for (const Row& row :
-       {Row{"", "/DEBUG", "", "arg 'two words'", "[arg][two words]", "", true,
-            false},
-        Row{"", "", "", "/DENUM /DEBUG /NOLAUNCH",
-            "[/DENUM][/DEBUG][/NOLAUNCH]", "", false, false},
-        Row{"", "/denum", "DXVK_HUD=1", "", "[]", "1", false, true},
-        Row{"3<>unread 2>unread 3<&-", "/UNIQUE", "./a=b", "sigpipe",
-            "[sigpipe]", "a=b", false, false}}) {
-    SCOPED_TRACE(row.options + " -- " + row.environment + " " + row.tail);
+  // clang-format off
+  const Row rows[] = {
+      {.options = "/DEBUG", .tail = "arg 'two words'", .printed = "[arg][two words]", .log = true},
+      {.tail = "/DENUM /DEBUG /NOLAUNCH", .printed = "[/DENUM][/DEBUG][/NOLAUNCH]"},
+      {.options = "/denum", .env = "DXVK_HUD=1", .printed = "[]", .hud = "1", .denum = true},
+      {.errors = "3<>unread 2>unread 3<&-", .options = "/UNIQUE", .env = "./a=b",
+       .tail = "sigpipe", .printed = "[sigpipe]", .hud = "a=b"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.options + " -- " + row.env + " " + row.tail);
     fs::remove(game_ / "Shuffler.log");
     if (!row.errors.empty()) fs::create_directory(game_ / "mp3" / "folder");
     const int status =
         RunLine("timeout -s KILL 30 sh -c " +
                 Quoted("echo $$ > pid.txt; exec " + row.errors +
-                       " ./Shuffler " + row.options + " -- " + row.environment +
+                       " ./Shuffler " + row.options + " -- " + row.env +
                        " /bin/sh -c " + Quoted(report) + " sh " + row.tail));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), row.errors.empty() ? 7 : 128 + 13);
@@ -355,7 +358,7 @@ TEST_F(ProgramTest, AWrapperShufflesThenBecomesTheCommand) {
     const std::string pid = ReadBytes(game_ / "pid.txt");
     ASSERT_FALSE(pid.empty());
     EXPECT_EQ(seen().rfind(pid, 0), 0u) << seen();
-    EXPECT_NE(seen().find("\n" + row.args + "\n"), std::string::npos);
+    EXPECT_NE(seen().find("\n" + row.printed + "\n"), std::string::npos);
     EXPECT_NE(seen().find("\nhud=" + row.hud + "\n"), std::string::npos);
     // The command saw the music already shuffled.
     const auto after = MusicContents();
@@ -470,22 +473,23 @@ TEST_F(ProgramTest, WithOrWithoutProcItKnowsItsFolderAndNeverStartsItself) {
       "python3 -c 'import os; os.execve(os.open(\"gta3.exe\", 0), "
       "[\"unrelated\", \"/NOLAUNCH\"], dict(os.environ))'";
   struct Row {
-    std::string command;
-    bool proc;
-    int box;  // its number, 0 for none
-    int starts, shuffles;
+    std::string command = {};
+    bool proc = true;
+    int box = 0;  // its number, 0 for none
+    int starts = 0, shuffles = 1;
   };
   const Row rows[] = {
-      {"./Shuffler /NOLAUNCH", true, 0, 0, 1},
-      {"./Shuffler /NOLAUNCH", false, 0, 0, 1},
-      {"bash -c 'exec -a unrelated ./Shuffler /NOLAUNCH'", false, 0, 0, 1},
-      {by_file, true, 0, 0, 1},
-      {by_file, false, 1001, 0, 0},
+      {.command = "./Shuffler /NOLAUNCH"},
+      {.command = "./Shuffler /NOLAUNCH", .proc = false},
+      {.command = "bash -c 'exec -a unrelated ./Shuffler /NOLAUNCH'",
+       .proc = false},
+      {.command = by_file},
+      {.command = by_file, .proc = false, .box = 1001, .shuffles = 0},
       // Shuffler as the only game; then, with a second copy for the rows
       // that start two, copies under both games' names.
-      {"./gta3.exe", false, 1000, 1, 1},
-      {"./gta3.exe", true, 1000, 2, 1},
-      {"./gta3.exe", false, 1000, 2, 1},
+      {.command = "./gta3.exe", .proc = false, .box = 1000, .starts = 1},
+      {.command = "./gta3.exe", .box = 1000, .starts = 2},
+      {.command = "./gta3.exe", .proc = false, .box = 1000, .starts = 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.command + (row.proc ? "" : ", without /proc"));

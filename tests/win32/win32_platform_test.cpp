@@ -535,15 +535,16 @@ TEST(Win32StartTest, AProgramThatNeedsElevationIsStartedThroughTheShell) {
 
   // Each start answers with one Windows error code in turn.
   const struct {
-    std::vector<unsigned long> answers;
-    int32_t failure;
-    size_t shell_starts;
+    std::vector<unsigned long> answers = {};
+    int32_t failure = 0;
+    size_t shell_starts = 0;  // 740: elevation needed, asked of the shell
   } cases[] = {
-      {{0}, 0, 0},
-      {{2}, kFileNotFound, 0},
-      {{740, 0}, 0, 1},
-      {{740, 1223}, kPermissionDenied, 1},  // the prompt was declined
-      {{740, 2}, kFileNotFound, 1},
+      {.answers = {0}},
+      {.answers = {2}, .failure = kFileNotFound},
+      {.answers = {740, 0}, .shell_starts = 1},
+      // The prompt was declined.
+      {.answers = {740, 1223}, .failure = kPermissionDenied, .shell_starts = 1},
+      {.answers = {740, 2}, .failure = kFileNotFound, .shell_starts = 1},
   };
   for (const auto& c : cases) {
     size_t next = 0;
