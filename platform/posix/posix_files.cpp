@@ -212,6 +212,17 @@ const WorkFolders::Folder* WorkFolders::Below(const std::string& path,
   return below;
 }
 
+namespace {
+
+// Sets `name` to ".", the folder itself. Not by assign("."), about which
+// GCC 12 at -O3 gives a false -Wrestrict warning.
+void SetToCurrentFolder(std::string& name) {
+  name.clear();
+  name.push_back('.');
+}
+
+}  // namespace
+
 int WorkFolders::Resolve(const std::string& path, EntryAt& at) {
   std::string_view rest;
   const Folder* work = Below(path, rest);
@@ -222,7 +233,7 @@ int WorkFolders::Resolve(const std::string& path, EntryAt& at) {
     for (const Folder& folder : folders_) {
       if (folder.path == path) {
         at.folder = folder.fd;
-        at.name.assign(".");
+        SetToCurrentFolder(at.name);
       }
     }
     return 0;
@@ -230,7 +241,7 @@ int WorkFolders::Resolve(const std::string& path, EntryAt& at) {
   at.below_work_folder = true;
   const size_t cut = rest.rfind('/');
   at.name.assign(cut == std::string_view::npos ? rest : rest.substr(cut + 1));
-  if (at.name.empty()) at.name.assign(".");
+  if (at.name.empty()) SetToCurrentFolder(at.name);
   if (cut == std::string_view::npos) {
     at.folder = work->fd;
     return 0;
