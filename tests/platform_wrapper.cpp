@@ -27,7 +27,8 @@ const char* OpName(Op op) {
       "ArgumentText",   "ProgramFolder", "ListFirst",    "ListNext",
       "MakeFolder",     "RemoveFolder",  "RenameEntry",  "CreateFileMover",
       "MoveFile",       "OpenLog",       "WriteLogLine", "CloseLog",
-      "StartMaximized", "RunCommand",    "ShowStopBox",  "ClockSeed"};
+      "StartMaximized", "RunCommand",    "ShowStopBox",  "ClockSeed",
+      "FactsOf",        "ReadWholeFile", "ReplaceFile"};
   static_assert(std::size(kNames) == static_cast<size_t>(Op::kCount));
   const auto index = static_cast<size_t>(op);
   return index < std::size(kNames) ? kNames[index] : "?";

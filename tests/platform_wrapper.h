@@ -33,6 +33,9 @@ enum class Op {
   kRunCommand,
   kShowStopBox,
   kClockSeed,
+  kFactsOf,
+  kReadWholeFile,
+  kReplaceFile,
   kCount,  ///< not an operation: the number of kinds
 };
 const char* OpName(Op op);
@@ -97,6 +100,21 @@ class PlatformWrapper : public Platform {
             [&] { target_.RenameEntry(old_path, new_path); });
   }
   std::unique_ptr<FileMover> CreateFileMover() override;
+  EntryFacts FactsOf(const Text& path) override {
+    EntryFacts facts;
+    Forward(Op::kFactsOf, path, {}, [&] { facts = target_.FactsOf(path); });
+    return facts;
+  }
+  std::string ReadWholeFile(const Text& path) override {
+    std::string bytes;
+    Forward(Op::kReadWholeFile, path, {},
+            [&] { bytes = target_.ReadWholeFile(path); });
+    return bytes;
+  }
+  void ReplaceFile(const Text& path, std::string_view bytes) override {
+    Forward(Op::kReplaceFile, path, {},
+            [&] { target_.ReplaceFile(path, bytes); });
+  }
   void OpenLog(const Text& path) override {
     Forward(Op::kOpenLog, path, {}, [&] { target_.OpenLog(path); });
   }

@@ -137,6 +137,9 @@ int32_t FailureNumberFor(int error, PathRole role) {
     case EPERM:
     case EROFS:  // a read-only medium: no right to change anything on it
       return kPermissionDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return kDiskFull;
     case EINVAL:
     case ENOEXEC:
     case ELIBBAD:

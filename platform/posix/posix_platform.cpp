@@ -485,6 +485,97 @@ class PosixPlatform : public Platform {
     return std::make_unique<PosixFileMover>(changes_, renamer_);
   }
 
+  EntryFacts FactsOf(const Text& path) override {
+    const std::string bytes = PathBytes(path);
+    struct stat status;
+    if (lstat(bytes.c_str(), &status) != 0) {
+      RaiseError(errno, PathRole::kExisting, bytes);
+    }
+    EntryFacts facts;
+    facts.folder = S_ISDIR(status.st_mode);
+    if (!facts.folder) {
+      facts.size = static_cast<uint64_t>(status.st_size);
+      facts.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
+    }
+    return facts;
+  }
+
+  // Opened without blocking, so that a pipe in the file's place cannot hold
+  // the run; only a regular file is read.
+  std::string ReadWholeFile(const Text& path) override {
+    const std::string bytes = PathBytes(path);
+    const int fd = open(bytes.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) RaiseError(errno, PathRole::kExisting, bytes);
+    std::string content;
+    int error = 0;
+    int32_t number = 0;
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+      error = errno;
+    } else if (!S_ISREG(status.st_mode)) {
+      number = kPathFileAccessError;
+    } else if (static_cast<uint64_t>(status.st_size) > kLargestWholeFile) {
+      number = kOutOfMemory;
+    } else {
+      content.resize(static_cast<size_t>(status.st_size) + 1);
+      size_t done = 0;
+      for (;;) {
+        if (done == content.size()) {
+          if (content.size() > kLargestWholeFile) break;  // it grew
+          content.resize(content.size() * 2);
+        }
+        const ssize_t got =
+            read(fd, content.data() + done, content.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = errno;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+      }
+      if (done > kLargestWholeFile) number = kOutOfMemory;
+      content.resize(done);
+    }
+    close(fd);
+    if (error != 0) RaiseError(error, PathRole::kExisting, bytes);
+    if (number != 0) RaiseSystemFailure(number, 0, DecodeUtf8(bytes));
+    return content;
+  }
+
+  // The new file is made afresh, never emptied: see `OpenLog` for fusefat.
+  // A ".new" that a stopped run left is removed first.
+  void ReplaceFile(const Text& path, std::string_view content) override {
+    ++*changes_;
+    const std::string target = PathBytes(path);
+    const std::string fresh = target + ".new";
+    unlink(fresh.c_str());  // a folder there stays, and the open fails
+    const int fd =
+        open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) RaiseError(errno, PathRole::kTarget, fresh);
+    int error = WriteAll(fd, content) ? 0 : errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+      unlink(fresh.c_str());
+      RaiseError(error, PathRole::kTarget, fresh);
+    }
+    if (rename(fresh.c_str(), target.c_str()) != 0) {
+      error = errno;
+      unlink(fresh.c_str());
+      RaiseError(error, PathRole::kTarget, target);
+    }
+    // The rename is durable once the folder that holds the name is.
+    const size_t cut = target.rfind('/');
+    const std::string folder = cut == std::string::npos ? "."
+                               : cut == 0               ? "/"
+                                                        : target.substr(0, cut);
+    const int folder_fd =
+        open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd < 0) RaiseError(errno, PathRole::kFolder, folder);
+    // EINVAL: a file system that has no way to flush a folder.
+    error = fsync(folder_fd) != 0 && errno != EINVAL ? errno : 0;
+    close(folder_fd);
+    if (error != 0) RaiseError(error, PathRole::kFolder, folder);
+  }
+
   void OpenLog(const Text& path) override {
     ++*changes_;
     const std::string bytes = PathBytes(path);

@@ -166,6 +166,9 @@ int32_t FailureNumberFor(unsigned long error, Operation operation) {
     case ERROR_FILE_EXISTS:
       return operation == Operation::kMakeFolder ? kPathFileAccessError
                                                  : kFileAlreadyExists;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return kDiskFull;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:  // a locked card or a read-only medium
       return kPermissionDenied;
