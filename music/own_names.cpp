@@ -494,7 +494,7 @@ OwnNames ReadOwnNames(Platform& platform, const Text& path) {
 
 void WriteOwnNames(Platform& platform, const Text& path,
                    const OwnNames& names) {
-  platform.ReplaceFile(path, names.Bytes());
+  platform.ReplaceWholeFile(path, names.Bytes());
 }
 
 std::vector<PresentEntry> LookAtEntries(Platform& platform, const Text& folder,

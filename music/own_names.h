@@ -106,7 +106,7 @@ class OwnNames {
 /// to `path`.
 OwnNames ReadOwnNames(Platform& platform, const Text& path);
 
-/// Puts `names` in the names file `path` in one step (`ReplaceFile`).
+/// Puts `names` in the names file `path` in one step (`ReplaceWholeFile`).
 void WriteOwnNames(Platform& platform, const Text& path, const OwnNames& names);
 
 /// The facts of the entries `names` of `folder` (which ends in the

@@ -179,7 +179,7 @@ class Platform {
   /// `path` either the old file or all of `bytes`. A failure (a folder that
   /// cannot change, a full disk, a folder at `path`) leaves `path` as it
   /// was, except one in that last flush, when the new file is in place.
-  virtual void ReplaceFile(const Text& path, std::string_view bytes) = 0;
+  virtual void ReplaceWholeFile(const Text& path, std::string_view bytes) = 0;
 
   /// Creates the log file, or truncates it when it exists.
   virtual void OpenLog(const Text& path) = 0;

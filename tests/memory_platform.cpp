@@ -275,7 +275,8 @@ std::string MemoryPlatform::ReadWholeFile(const Text& given) {
   return content;
 }
 
-void MemoryPlatform::ReplaceFile(const Text& given, std::string_view bytes) {
+void MemoryPlatform::ReplaceWholeFile(const Text& given,
+                                      std::string_view bytes) {
   const Text path = world_.Resolve(given);
   if (world_.IsFolder(path)) Raise(kPathFileAccessError);
   RequireFolder(ParentOf(path));

@@ -130,7 +130,7 @@ class MemoryPlatform : public Platform {
   EntryFacts FactsOf(const Text& path) override;
   std::string ReadWholeFile(const Text& path) override;
   /// In one step: a stopped run leaves the old content or the new.
-  void ReplaceFile(const Text& path, std::string_view bytes) override;
+  void ReplaceWholeFile(const Text& path, std::string_view bytes) override;
   void OpenLog(const Text& path) override;
   void WriteLogLine(const Text& line) override;
   void CloseLog() override { log_open_ = false; }

@@ -24,11 +24,11 @@ class WrappedMover : public FileMover {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-      "ArgumentText",   "ProgramFolder", "ListFirst",    "ListNext",
-      "MakeFolder",     "RemoveFolder",  "RenameEntry",  "CreateFileMover",
-      "MoveFile",       "OpenLog",       "WriteLogLine", "CloseLog",
-      "StartMaximized", "RunCommand",    "ShowStopBox",  "ClockSeed",
-      "FactsOf",        "ReadWholeFile", "ReplaceFile"};
+      "ArgumentText",   "ProgramFolder", "ListFirst",       "ListNext",
+      "MakeFolder",     "RemoveFolder",  "RenameEntry",     "CreateFileMover",
+      "MoveFile",       "OpenLog",       "WriteLogLine",    "CloseLog",
+      "StartMaximized", "RunCommand",    "ShowStopBox",     "ClockSeed",
+      "FactsOf",        "ReadWholeFile", "ReplaceWholeFile"};
   static_assert(std::size(kNames) == static_cast<size_t>(Op::kCount));
   const auto index = static_cast<size_t>(op);
   return index < std::size(kNames) ? kNames[index] : "?";

@@ -35,7 +35,7 @@ enum class Op {
   kClockSeed,
   kFactsOf,
   kReadWholeFile,
-  kReplaceFile,
+  kReplaceWholeFile,
   kCount,  ///< not an operation: the number of kinds
 };
 const char* OpName(Op op);
@@ -111,9 +111,9 @@ class PlatformWrapper : public Platform {
             [&] { bytes = target_.ReadWholeFile(path); });
     return bytes;
   }
-  void ReplaceFile(const Text& path, std::string_view bytes) override {
-    Forward(Op::kReplaceFile, path, {},
-            [&] { target_.ReplaceFile(path, bytes); });
+  void ReplaceWholeFile(const Text& path, std::string_view bytes) override {
+    Forward(Op::kReplaceWholeFile, path, {},
+            [&] { target_.ReplaceWholeFile(path, bytes); });
   }
   void OpenLog(const Text& path) override {
     Forward(Op::kOpenLog, path, {}, [&] { target_.OpenLog(path); });

@@ -582,14 +582,15 @@ TEST_P(PosixRenameTest, FactsStayThroughRenamesAndFilesAreReplacedWhole) {
   const Text names = P("Shuffler.names");
   EXPECT_EQ(FailureNumberOf([&] { platform_->ReadWholeFile(names); }),
             kFileNotFound);
-  platform_->ReplaceFile(names, "");
+  platform_->ReplaceWholeFile(names, "");
   EXPECT_EQ(platform_->ReadWholeFile(names), "");
   WriteFile("Shuffler.names.new", std::string(70000, 'x'));  // a stopped run's
   const std::string whole(300000, 'n');
-  platform_->ReplaceFile(names, whole);
+  platform_->ReplaceWholeFile(names, whole);
   EXPECT_TRUE(platform_->ReadWholeFile(names) == whole);
-  EXPECT_EQ(FailureNumberOf([&] { platform_->ReplaceFile(P("temp"), "t"); }),
-            kPathFileAccessError);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->ReplaceWholeFile(P("temp"), "t"); }),
+      kPathFileAccessError);
   EXPECT_EQ(FailureNumberOf([&] { platform_->ReadWholeFile(P("temp")); }),
             kPathFileAccessError);
   const std::set<std::string> left = {"Shuffler.names", "temp", "x.mp3"};
@@ -605,7 +606,7 @@ TEST_F(PosixPlatformTest, AReplaceStoppedAnywhereLeavesTheOldFileOrTheNew) {
   RandomGenerator random;
   random.Seed(5);
   for (int trial = 0; trial < 16; ++trial) {
-    platform_->ReplaceFile(path, old_bytes);
+    platform_->ReplaceWholeFile(path, old_bytes);
     const auto after = std::chrono::microseconds(random.NextBits() % 20000);
     EXPECT_EXIT(
         {
@@ -614,8 +615,8 @@ TEST_F(PosixPlatformTest, AReplaceStoppedAnywhereLeavesTheOldFileOrTheNew) {
             std::_Exit(3);  // ends the process where it is, as a kill does
           }).detach();
           for (;;) {
-            platform_->ReplaceFile(path, new_bytes);
-            platform_->ReplaceFile(path, old_bytes);
+            platform_->ReplaceWholeFile(path, new_bytes);
+            platform_->ReplaceWholeFile(path, old_bytes);
           }
         },
         ::testing::ExitedWithCode(3), "");
@@ -628,10 +629,10 @@ TEST_F(PosixPlatformTest, AReplaceStoppedAnywhereLeavesTheOldFileOrTheNew) {
 TEST_F(PosixPlatformTest, AFullDiskKeepsTheOldFile) {
   MoveRootTo(posix_testing::WindowsFileSystem::kExfat, 8);
   if (IsSkipped()) return;
-  platform_->ReplaceFile(P("Shuffler.names"), "old");
+  platform_->ReplaceWholeFile(P("Shuffler.names"), "old");
   WriteFile("filler", std::string(fs::space(root_).available, 'f'));
   const Failure full = FailureOf([&] {
-    platform_->ReplaceFile(P("Shuffler.names"), std::string(1 << 20, 'n'));
+    platform_->ReplaceWholeFile(P("Shuffler.names"), std::string(1 << 20, 'n'));
   });
   EXPECT_EQ(full.Number, kDiskFull);
   EXPECT_EQ(ReadFile("Shuffler.names"), "old");

@@ -542,7 +542,7 @@ class PosixPlatform : public Platform {
 
   // The new file is made afresh, never emptied: see `OpenLog` for fusefat.
   // A ".new" that a stopped run left is removed first.
-  void ReplaceFile(const Text& path, std::string_view content) override {
+  void ReplaceWholeFile(const Text& path, std::string_view content) override {
     ++*changes_;
     const std::string target = PathBytes(path);
     const std::string fresh = target + ".new";

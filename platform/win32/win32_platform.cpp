@@ -178,6 +178,13 @@ class Listing {
   ListMask mask_ = ListMask::kNormalFiles;
 };
 
+// True when `path` is a folder; false too when it cannot be looked at.
+bool IsFolderAt(const Text& path) {
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // The attributes of `path`; fails when it does not exist.
 DWORD AttributesOf(const Text& path) {
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
@@ -381,7 +388,13 @@ class Win32Platform final : public Platform {
         CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) RaiseLastError(path);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // A folder is refused as access denied: the same failure as on Linux.
+      if (IsFolderAt(path))
+        RaiseSystemFailure(kPathFileAccessError, error, path);
+      RaiseError(error, path);
+    }
     std::string content;
     DWORD error = 0;
     LARGE_INTEGER size;
@@ -413,7 +426,8 @@ class Win32Platform final : public Platform {
 
   // A ".new" that a stopped run left is removed first. MOVEFILE_WRITE_THROUGH
   // returns only once the move is on the medium.
-  void ReplaceFile(const Text& path, std::string_view content) override {
+  void ReplaceWholeFile(const Text& path, std::string_view content) override {
+    if (IsFolderAt(path)) RaiseSystemFailure(kPathFileAccessError, 0, path);
     const Text fresh = path + u".new";
     const std::wstring fresh_path = SystemPath(fresh);
     DeleteFileW(fresh_path.c_str());
