@@ -569,6 +569,19 @@ TEST_P(PosixRenameTest, FactsStayThroughRenamesAndFilesAreReplacedWhole) {
   platform_->CreateFileMover()->Move(P("0042-song.mp3"), P("temp/"));
   platform_->CreateFileMover()->Move(P("temp/0042-song.mp3"), P("x.mp3"));
   EXPECT_EQ(platform_->FactsOf(P("x.mp3")), before);
+  // Known as a file, moved away, its name then taken by a folder: a mover
+  // refuses it. (fusefat renames no folder.)
+  const auto mover = platform_->CreateFileMover();
+  mover->Move(P("x.mp3"), P("temp/"));
+  platform_->MakeFolder(P("d"));
+  if (GetParam() != posix_testing::WindowsFileSystem::kFat32) {
+    platform_->RenameEntry(P("d"), P("x.mp3"));
+    EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("x.mp3"), P("temp/y")); }),
+              kFileNotFound);
+    platform_->RenameEntry(P("x.mp3"), P("d"));
+  }
+  platform_->RemoveFolder(P("d"));
+  mover->Move(P("temp/x.mp3"), P("x.mp3"));
   EXPECT_EQ(platform_->FactsOf(P("temp")), (EntryFacts{true, 0, 0}));
   EXPECT_EQ(FailureNumberOf([&] { platform_->FactsOf(P("gone")); }),
             kFileNotFound);

@@ -230,6 +230,16 @@ TEST_F(Win32PlatformTest, FactsStayThroughRenamesAndFilesAreReplacedWhole) {
   platform_->CreateFileMover()->Move(In(u"0042-song.mp3"), In(u"temp\\"));
   platform_->CreateFileMover()->Move(In(u"temp\\0042-song.mp3"), In(u"x.mp3"));
   EXPECT_EQ(platform_->FactsOf(In(u"x.mp3")), before);
+  // Known as a file, moved away, its name then taken by a folder: a mover
+  // refuses it.
+  const auto mover = platform_->CreateFileMover();
+  mover->Move(In(u"x.mp3"), In(u"temp\\"));
+  platform_->MakeFolder(In(u"d"));
+  platform_->RenameEntry(In(u"d"), In(u"x.mp3"));
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(In(u"x.mp3"), In(u"temp\\y")); }),
+            kFileNotFound);
+  platform_->RemoveFolder(In(u"x.mp3"));
+  mover->Move(In(u"temp\\x.mp3"), In(u"x.mp3"));
   EXPECT_EQ(platform_->FactsOf(In(u"temp")), (EntryFacts{true, 0, 0}));
   EXPECT_EQ(FailureNumberOf([&] { platform_->FactsOf(In(u"gone")); }),
             kFileNotFound);
