@@ -349,8 +349,10 @@ OwnNames OwnNames::Parse(std::string_view bytes) {
     }
     Damaged("The first line is not \"Shuffler names 1\"");
   }
-  // Each record takes 12 bytes at least: that many lines are made room for.
-  names.records_.reserve(rest.size() / 12);
+  // Room for the records of a file of ordinary names, never for more than
+  // a music folder holds: a large damaged file costs no memory before it
+  // is found damaged.
+  names.records_.reserve(std::min<size_t>(rest.size() / 32, 32768));
   for (size_t number = 2;; ++number) {
     if (!NextLine(rest, line, number)) {
       Damaged("It was cut short: the last line \"End\" is missing");
