@@ -33,6 +33,8 @@ const char16_t* DescriptionOf(int32_t number) {
       return u"Path not found";
     case kObjectNotSet:
       return u"Object variable or With block variable not set";
+    case kInvalidFileFormat:
+      return u"Invalid file format";
     case kStartsItself:
       return u"Shuffler does not start itself: give the game another name "
              u"and start it with /LAUNCH";

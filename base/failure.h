@@ -36,6 +36,7 @@ enum FailureNumber : int32_t {
   kPathFileAccessError = 75,
   kPathNotFound = 76,
   kObjectNotSet = 91,
+  kInvalidFileFormat = 321,
   /// The program to start is Shuffler's own file, or this run is the
   /// program another Shuffler started.
   kStartsItself = 1000,

@@ -20,7 +20,8 @@
 // alternation spreads it over both. Preparing each fresh folder, writing it
 // to disk and checking the result are not timed. The benchmark also times
 // Shuffler on an empty music folder (its start-up cost) next to /bin/true (the
-// cost of starting any process).
+// cost of starting any process). Last, it times the work a "/KEEPNAMES" run
+// adds at 32,767 entries, step by step, with the names file's size.
 //
 // It prints figures only; nothing here passes or fails on a time.
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <set>
 #include <sstream>
@@ -40,6 +42,8 @@
 #include <vector>
 
 #include "bench/bench_system.h"
+#include "music/own_names.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -300,6 +304,169 @@ StartupResult MeasureStartup(const std::string& root, const Programs& programs,
   return result;
 }
 
+// The work a "/KEEPNAMES" run adds, on a folder of `count` sample entries
+// with sizes like songs', measured in this process through the system's
+// platform: a shuffle's renames and moves alone, alternated with the same
+// shuffle after the first "/KEEPNAMES" steps (the facts of every entry,
+// their records made, written durably); then what each later run adds
+// (the file read back, parsed, and the shuffled entries matched).
+struct NamesResult {
+  int runs = 0, count = 0;
+  size_t bytes = 0;
+  // The shuffle alone, its median in seconds; the medians of the runs'
+  // ratios to it of the shuffle after the first "/KEEPNAMES" steps, and
+  // after those of a later run (all entries recorded).
+  double plain = 0, first = 0, later = 0;
+  std::vector<std::pair<const char*, double>> steps;  // median seconds
+};
+
+namespace sh = shuffler;
+
+// Renames every entry of `music` to a new number and its bare name, and
+// moves it into "temp" and back, through `platform`; the new names.
+std::vector<sh::Text> PlatformShuffle(sh::Platform& platform,
+                                      const sh::Text& music,
+                                      const std::vector<sh::Text>& names) {
+  const sh::Text temp = music + u"temp";
+  platform.MakeFolder(temp);
+  const std::unique_ptr<sh::FileMover> mover = platform.CreateFileMover();
+  std::vector<sh::Text> shuffled;
+  shuffled.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string number = std::to_string(10000 + i * 7 % names.size());
+    sh::Text name(number.begin(), number.end());
+    name += names[i].substr(names[i].find(u'-'));
+    platform.RenameEntry(music + names[i], music + name);
+    mover->Move(music + name, temp + u"/");
+    mover->Move(temp + u"/" + name, music);
+    shuffled.push_back(std::move(name));
+  }
+  platform.RemoveFolder(temp);
+  return shuffled;
+}
+
+NamesResult MeasureNamesFile(const std::string& root, const Programs& programs,
+                             int count, int runs) {
+  GameFolder game(root, programs.shuffler);
+  const auto refill = [&] {
+    game.Refill(count);
+    for (int i = 0; i < count; ++i) {
+      fs::resize_file(game.Music() + SampleName(i),
+                      3000000 + static_cast<uint64_t>(i) * 7919 % 9000000);
+    }
+  };
+  std::vector<sh::Text> names;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = SampleName(i);
+    names.emplace_back(name.begin(), name.end());
+  }
+  const sh::Text music(game.Music().begin(), game.Music().end());
+  // In the game folder, next to "mp3/", as a run keeps it.
+  const sh::Text file = music.substr(0, music.size() - 4) + u"Shuffler.names";
+  const char* const kSteps[] = {"facts of every entry (FactsOf)",
+                                "records made (RecordNew)",
+                                "bytes made (Bytes)",
+                                "written durably (ReplaceWholeFile)",
+                                "read back (ReadWholeFile)",
+                                "parsed (Parse)",
+                                "matched after a shuffle (Match)"};
+  std::vector<std::vector<double>> times(std::size(kSteps));
+  std::vector<double> plain_times, first_times, later_times;
+  NamesResult result;
+  result.runs = runs;
+  result.count = count;
+  using Clock = std::chrono::steady_clock;
+  for (int run = -1; run < runs; ++run) {
+    auto start = Clock::now();
+    const auto since = [&] {
+      const auto now = Clock::now();
+      const double seconds = std::chrono::duration<double>(now - start).count();
+      start = now;
+      return seconds;
+    };
+    // Which of the two goes first alternates, so that neither always
+    // follows the other.
+    double plain = 0;
+    const auto shuffle_alone = [&] {
+      refill();
+      start = Clock::now();
+      PlatformShuffle(*sh::CreateSystemPlatform(0, nullptr), music, names);
+      plain = since();
+    };
+    if (run % 2 == 0) shuffle_alone();
+
+    refill();
+    const std::unique_ptr<sh::Platform> platform =
+        sh::CreateSystemPlatform(0, nullptr);
+    std::vector<double> step;
+    start = Clock::now();
+    std::vector<sh::PresentEntry> entries =
+        sh::LookAtEntries(*platform, music, names);
+    step.push_back(since());
+    sh::OwnNames own;
+    if (own.RecordNew(entries) != entries.size()) Fail("records missing");
+    step.push_back(since());
+    const std::string bytes = own.Bytes();
+    step.push_back(since());
+    platform->ReplaceWholeFile(file, bytes);
+    step.push_back(since());
+    const std::vector<sh::Text> shuffled =
+        PlatformShuffle(*platform, music, names);
+    const double shuffle = since();
+    const double first = step[0] + step[1] + step[2] + step[3] + shuffle;
+
+    const std::string read = platform->ReadWholeFile(file);
+    step.push_back(since());
+    const sh::OwnNames parsed = sh::OwnNames::Parse(read);
+    step.push_back(since());
+    for (size_t i = 0; i < entries.size(); ++i)
+      entries[i].name = shuffled[i];
+    start = Clock::now();
+    const std::vector<size_t> matches = parsed.Match(entries);
+    step.push_back(since());
+    for (size_t i = 0; i < matches.size(); ++i) {
+      if (matches[i] != i) Fail("an entry was not found after a shuffle");
+    }
+    result.bytes = bytes.size();
+    if (run % 2 != 0) shuffle_alone();
+    if (run < 0) continue;
+    plain_times.push_back(plain);
+    first_times.push_back(first / plain);
+    later_times.push_back((step[0] + shuffle + step[4] + step[5] + step[6]) /
+                          plain);
+    for (size_t i = 0; i < step.size(); ++i)
+      times[i].push_back(step[i]);
+    std::fprintf(stderr,
+                 "  names run %d/%d: shuffle alone %.1f ms; facts %.1f ms, "
+                 "then the shuffle %.1f ms\n",
+                 run + 1, runs, plain * 1e3, step[0] * 1e3, shuffle * 1e3);
+  }
+  for (size_t i = 0; i < times.size(); ++i)
+    result.steps.emplace_back(kSteps[i], Median(times[i]));
+  result.plain = Median(plain_times);
+  result.first = Median(first_times);
+  result.later = Median(later_times);
+  return result;
+}
+
+void PrintNamesReport(const NamesResult& names) {
+  std::printf(
+      "\n| \"/KEEPNAMES\" steps, %d entries (%d runs) | median |\n"
+      "|---|---:|\n",
+      names.count, names.runs);
+  for (const auto& [step, seconds] : names.steps) {
+    std::printf("| %s | %.2f ms |\n", step, seconds * 1e3);
+  }
+  std::printf(
+      "\nShuffler.names: %zu bytes (%.2f MiB), %.1f bytes an entry.\n"
+      "A shuffle through the platform: %.1f ms alone; with the steps of a "
+      "first \"/KEEPNAMES\" run %+.1f %%, of a later one %+.1f %% (medians "
+      "of the runs' ratios).\n",
+      names.bytes, static_cast<double>(names.bytes) / (1 << 20),
+      static_cast<double>(names.bytes) / names.count, names.plain * 1e3,
+      (names.first - 1) * 100, (names.later - 1) * 100);
+}
+
 void PrintReport(const std::vector<SizeResult>& sizes,
                  const StartupResult& startup) {
   std::printf(
@@ -347,6 +514,7 @@ struct Options {
   std::vector<int> sizes = {1000, 10000, 32767};
   std::vector<int> pairs = {31, 21, 17};
   int startup_runs = 200;
+  int names_runs = 15;        // of the names file's work at 32,767 entries
   std::string folder;         // where the work folder is made; empty: temp
   bool plain_rename = false;  // B renames with rename(), not renameat2
 };
@@ -376,6 +544,8 @@ Options ParseOptions(int argc, char** argv) {
       options.pairs = ParseList(p);
     } else if (const char* r = value("--startup-runs=")) {
       options.startup_runs = std::stoi(r);
+    } else if (const char* n = value("--names-runs=")) {
+      options.names_runs = std::stoi(n);
     } else if (const char* f = value("--folder=")) {
       options.folder = f;
     } else if (argument == "--bare=rename") {
@@ -385,7 +555,8 @@ Options ParseOptions(int argc, char** argv) {
     } else {
       Fail(
           "usage: shuffler_bench [--program=PATH] [--sizes=N,N,...] "
-          "[--pairs=P,P,...] [--startup-runs=R] [--folder=PATH] "
+          "[--pairs=P,P,...] [--startup-runs=R] [--names-runs=R] "
+          "[--folder=PATH] "
           "[--bare=noreplace|rename]");
     }
   }
@@ -401,7 +572,9 @@ Options ParseOptions(int argc, char** argv) {
     }
     if (options.pairs[i] < 1) Fail("every size needs at least one pair");
   }
-  if (options.startup_runs < 0) Fail("--startup-runs must be 0 or more");
+  if (options.startup_runs < 0 || options.names_runs < 0) {
+    Fail("--startup-runs and --names-runs must be 0 or more");
+  }
   return options;
 }
 
@@ -447,6 +620,10 @@ int main(int argc, char** argv) {
         options.plain_rename ? "plain rename()" : "renameat2(RENAME_NOREPLACE)",
         root.c_str());
     PrintReport(sizes, startup);
+    if (options.names_runs > 0) {
+      PrintNamesReport(
+          MeasureNamesFile(root.string(), programs, 32767, options.names_runs));
+    }
     fs::remove_all(root);
     return 0;
   } catch (const std::exception& error) {

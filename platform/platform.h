@@ -46,6 +46,21 @@ enum class Claim : uint8_t {
   kWorkInside,  ///< that, and the run's work below it, following no link
 };
 
+/// What recognises an entry whatever its name: a rename or a move within
+/// its file system changes none of it.
+struct EntryFacts {
+  bool folder = false;
+  uint64_t size = 0;  ///< in bytes; 0 for a folder
+  /// The last change of a file's content, in whole seconds since 1970-01-01
+  /// 00:00 UTC, rounded down; 0 for a folder, whose time changes with what
+  /// it holds.
+  int64_t modified = 0;
+  bool operator==(const EntryFacts&) const = default;
+};
+
+/// The largest file `Platform::ReadWholeFile` reads.
+constexpr uint64_t kLargestWholeFile = uint64_t{64} << 20;
+
 /// Moves files between folders; obtained from `Platform::CreateFileMover`
 /// and released by destroying it.
 class FileMover {
@@ -117,6 +132,22 @@ class Platform {
   virtual void RenameEntry(const Text& old_path, const Text& new_path) = 0;
   /// A new file mover.
   virtual std::unique_ptr<FileMover> CreateFileMover() = 0;
+
+  /// The facts of the entry at `path` itself: a link is not followed. Fails
+  /// when it is missing.
+  virtual EntryFacts FactsOf(const Text& path) = 0;
+  /// Every byte of the file `path`. Fails with `kFileNotFound` when it is
+  /// missing, and with `kOutOfMemory`, reading nothing, when it holds more
+  /// than `kLargestWholeFile` bytes.
+  virtual std::string ReadWholeFile(const Text& path) = 0;
+  /// Makes `path` a file holding exactly `bytes`, in place of the file that
+  /// is there, if any: `bytes` go to a new file beside it (`path` and
+  /// ".new"), are flushed to the medium and then take its place in one
+  /// step, which is flushed too. Stopped at any moment, a run leaves at
+  /// `path` either the old file or all of `bytes`. A failure (a folder that
+  /// cannot change, a full disk, a folder at `path`) leaves `path` as it
+  /// was, except one in that last flush, when the new file is in place.
+  virtual void ReplaceWholeFile(const Text& path, std::string_view bytes) = 0;
 
   /// Creates the log file, or truncates it when it exists.
   virtual void OpenLog(const Text& path) = 0;

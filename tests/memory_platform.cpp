@@ -9,6 +9,7 @@ namespace shuffler::testing {
 namespace {
 
 constexpr char16_t kSep = MemoryWorld::kSep;
+constexpr int64_t kFirstModified = 1700000000;
 
 Text ParentOf(const Text& path) {
   const size_t cut = path.rfind(kSep);
@@ -43,11 +44,19 @@ MemoryWorld::MemoryWorld() {
 }
 
 void MemoryWorld::AddFolder(const Text& path, bool hidden) {
-  nodes_[path] = Node{true, hidden, {}, next_order_++};
+  const uint64_t order = next_order_++;
+  nodes_[path] = Node{
+      true, hidden, {}, order, kFirstModified + static_cast<int64_t>(order)};
 }
 
 void MemoryWorld::AddFile(const Text& path, std::string content, bool hidden) {
-  nodes_[path] = Node{false, hidden, std::move(content), next_order_++};
+  const uint64_t order = next_order_++;
+  nodes_[path] = Node{false, hidden, std::move(content), order,
+                      kFirstModified + static_cast<int64_t>(order)};
+}
+
+void MemoryWorld::SetModified(const Text& path, int64_t modified) {
+  nodes_.at(path).modified = modified;
 }
 
 void MemoryWorld::AddMusic(const std::vector<Text>& names) {
@@ -248,6 +257,31 @@ void MemoryPlatform::Move(const Text& given, const Text& destination) {
   if (world_.Exists(target)) Raise(kFileAlreadyExists);
   // A move re-creates the file: it now comes last in its folder's order.
   world_.MoveTree(source, target, true);
+}
+
+EntryFacts MemoryPlatform::FactsOf(const Text& given) {
+  const Text path = world_.Resolve(given);
+  if (!world_.Exists(path)) Raise(kFileNotFound);
+  const MemoryWorld::Node& node = world_.nodes_.at(path);
+  if (node.folder) return EntryFacts{true, 0, 0};
+  return EntryFacts{false, node.content.size(), node.modified};
+}
+
+std::string MemoryPlatform::ReadWholeFile(const Text& given) {
+  const Text path = world_.Resolve(given);
+  if (!world_.Exists(path)) Raise(kFileNotFound);
+  if (world_.IsFolder(path)) Raise(kPathFileAccessError);
+  const std::string& content = world_.nodes_.at(path).content;
+  if (content.size() > kLargestWholeFile) Raise(kOutOfMemory);
+  return content;
+}
+
+void MemoryPlatform::ReplaceWholeFile(const Text& given,
+                                      std::string_view bytes) {
+  const Text path = world_.Resolve(given);
+  if (world_.IsFolder(path)) Raise(kPathFileAccessError);
+  RequireFolder(ParentOf(path));
+  world_.AddFile(path, std::string(bytes));
 }
 
 void MemoryPlatform::OpenLog(const Text& path) {

@@ -42,6 +42,9 @@ class MemoryWorld {
   bool Exists(const Text& path) const { return nodes_.count(path) != 0; }
   bool IsFolder(const Text& path) const;
   std::string Content(const Text& path) const;
+  /// Sets the time of the last change of the entry `path` (see
+  /// `EntryFacts`); a new entry's is 1700000000 and its order.
+  void SetModified(const Text& path, int64_t modified);
   /// The visible and hidden names in `folder`, in listing order.
   std::vector<Text> Names(const Text& folder) const;
   /// The contents of every file below `folder`, sorted, for checking that
@@ -91,6 +94,7 @@ class MemoryWorld {
     bool hidden = false;
     std::string content;
     uint64_t order = 0;  ///< creation order: listings follow it
+    int64_t modified = 0;
   };
 
   std::vector<Text> Children(const Text& folder) const;
@@ -126,6 +130,10 @@ class MemoryPlatform : public PlatformDefaults {
   void RemoveFolder(const Text& path) override;
   void RenameEntry(const Text& old_path, const Text& new_path) override;
   std::unique_ptr<FileMover> CreateFileMover() override;
+  EntryFacts FactsOf(const Text& path) override;
+  std::string ReadWholeFile(const Text& path) override;
+  /// In one step: a stopped run leaves the old content or the new.
+  void ReplaceWholeFile(const Text& path, std::string_view bytes) override;
   void OpenLog(const Text& path) override;
   void WriteLogLine(const Text& line) override;
   void CloseLog() override { log_open_ = false; }

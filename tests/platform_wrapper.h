@@ -21,7 +21,8 @@ namespace shuffler::testing {
   X(ArgumentText), X(ProgramFolder), X(ListFirst), X(ListNext), X(MakeFolder), \
       X(RemoveFolder), X(RenameEntry), X(CreateFileMover), X(MoveFile),        \
       X(OpenLog), X(WriteLogLine), X(CloseLog), X(StartMaximized),             \
-      X(RunCommand), X(ShowStopBox), X(ClockSeed)
+      X(RunCommand), X(ShowStopBox), X(ClockSeed), X(FactsOf),                 \
+      X(ReadWholeFile), X(ReplaceWholeFile)
 
 enum class Op {
 #define SHUFFLER_OP(name) k##name
@@ -93,6 +94,21 @@ class PlatformWrapper : public Platform {
             [&] { target_.RenameEntry(old_path, new_path); });
   }
   std::unique_ptr<FileMover> CreateFileMover() override;
+  EntryFacts FactsOf(const Text& path) override {
+    EntryFacts facts;
+    Forward(Op::kFactsOf, path, {}, [&] { facts = target_.FactsOf(path); });
+    return facts;
+  }
+  std::string ReadWholeFile(const Text& path) override {
+    std::string bytes;
+    Forward(Op::kReadWholeFile, path, {},
+            [&] { bytes = target_.ReadWholeFile(path); });
+    return bytes;
+  }
+  void ReplaceWholeFile(const Text& path, std::string_view bytes) override {
+    Forward(Op::kReplaceWholeFile, path, {},
+            [&] { target_.ReplaceWholeFile(path, bytes); });
+  }
   void OpenLog(const Text& path) override {
     Forward(Op::kOpenLog, path, {}, [&] { target_.OpenLog(path); });
   }

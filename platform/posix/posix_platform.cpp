@@ -611,6 +611,133 @@ class PosixPlatform : public PlatformDefaults {
     return std::make_unique<PosixFileMover>(changes_, renamer_, work_);
   }
 
+  // What the system already knows is taken, as in `IsFolder`: a FUSE file
+  // system is not asked again for facts it gave a moment ago.
+  EntryFacts FactsOf(const Text& path) override {
+    const std::string bytes = PathBytes(path);
+    const EntryAt at = At(*work_, bytes, PathRole::kExisting);
+    EntryFacts facts;
+#ifdef STATX_TYPE
+    struct statx status;
+    if (statx(at.folder, at.name.c_str(),
+              AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
+              STATX_TYPE | STATX_SIZE | STATX_MTIME, &status) != 0) {
+      RaiseError(errno, PathRole::kExisting, bytes);
+    }
+    facts.folder = S_ISDIR(status.stx_mode);
+    if (!facts.folder) {
+      facts.size = status.stx_size;
+      facts.modified = status.stx_mtime.tv_sec;
+    }
+#else
+    struct stat status;
+    if (const int error = StatusOf(at, status)) {
+      RaiseError(error, PathRole::kExisting, bytes);
+    }
+    facts.folder = S_ISDIR(status.st_mode);
+    if (!facts.folder) {
+      facts.size = static_cast<uint64_t>(status.st_size);
+      facts.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
+    }
+#endif
+    return facts;
+  }
+
+  // Opened without blocking, so that a pipe in the file's place cannot hold
+  // the run, and without following a symbolic link in its place; only a
+  // regular file is read.
+  std::string ReadWholeFile(const Text& path) override {
+    const std::string bytes = PathBytes(path);
+    const EntryAt at = At(*work_, bytes, PathRole::kExisting);
+    const int fd = openat(at.folder, at.name.c_str(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) RaiseError(errno, PathRole::kExisting, bytes);
+    std::string content;
+    int error = 0;
+    int32_t number = 0;
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+      error = errno;
+    } else if (!S_ISREG(status.st_mode)) {
+      number = kPathFileAccessError;
+    } else if (static_cast<uint64_t>(status.st_size) > kLargestWholeFile) {
+      number = kOutOfMemory;
+    } else {
+      content.resize(static_cast<size_t>(status.st_size) + 1);
+      size_t done = 0;
+      for (;;) {
+        if (done == content.size()) {
+          if (content.size() > kLargestWholeFile) break;  // it grew
+          content.resize(content.size() * 2);
+        }
+        const ssize_t got =
+            read(fd, content.data() + done, content.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = errno;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+      }
+      if (done > kLargestWholeFile) number = kOutOfMemory;
+      content.resize(done);
+    }
+    close(fd);
+    if (error != 0) RaiseError(error, PathRole::kExisting, bytes);
+    if (number != 0) RaiseSystemFailure(number, 0, DecodeUtf8(bytes));
+    return content;
+  }
+
+  // The new file is made afresh, never emptied: see `OpenLog` for fusefat.
+  // A ".new" that a stopped run left is removed first.
+  void ReplaceWholeFile(const Text& path, std::string_view content) override {
+    ++*changes_;
+    const std::string target = PathBytes(path);
+    const std::string fresh = target + ".new";
+    work_->Changing(fresh);
+    work_->Changing(target);
+    const EntryAt fresh_at = At(*work_, fresh, PathRole::kTarget);
+    // A folder there stays, and the open fails; a link there is removed
+    // itself, never what it points to.
+    unlinkat(fresh_at.folder, fresh_at.name.c_str(), 0);
+    const int fd =
+        openat(fresh_at.folder, fresh_at.name.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) RaiseError(errno, PathRole::kTarget, fresh);
+    int error = WriteAll(fd, content) ? 0 : errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+      unlinkat(fresh_at.folder, fresh_at.name.c_str(), 0);
+      RaiseError(error, PathRole::kTarget, fresh);
+    }
+    EntryAt target_at;
+    error = work_->Resolve(target, target_at);
+    if (error == 0 && renameat(fresh_at.folder, fresh_at.name.c_str(),
+                               target_at.folder, target_at.name.c_str()) != 0) {
+      error = errno;
+    }
+    if (error != 0) {
+      unlinkat(fresh_at.folder, fresh_at.name.c_str(), 0);
+      RaiseError(error, PathRole::kTarget, target);
+    }
+    // The rename is durable once the folder that holds the name is.
+    if (target_at.folder != AT_FDCWD) {
+      error = fsync(target_at.folder) != 0 && errno != EINVAL ? errno : 0;
+      if (error != 0) RaiseError(error, PathRole::kFolder, target);
+      return;
+    }
+    const size_t cut = target.rfind('/');
+    const std::string folder = cut == std::string::npos ? "."
+                               : cut == 0               ? "/"
+                                                        : target.substr(0, cut);
+    const int folder_fd =
+        open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd < 0) RaiseError(errno, PathRole::kFolder, folder);
+    // EINVAL: a file system that has no way to flush a folder.
+    error = fsync(folder_fd) != 0 && errno != EINVAL ? errno : 0;
+    close(folder_fd);
+    if (error != 0) RaiseError(error, PathRole::kFolder, folder);
+  }
+
   // The log is a file of its own: a symbolic link in its place is never
   // followed, so whatever it points to is neither emptied nor written. A
   // pipe in its place is not waited on.
@@ -663,7 +790,9 @@ class PosixPlatform : public PlatformDefaults {
     posix::StartProgram(file.path, arguments);
   }
 
-  bool StartedByItself() override { return own_.StartedByItself(); }
+  bool StartedByItself() override {
+    return own_.StartedByItself();
+  }
 
   bool IsOwnProgram(const Text& program) override {
     try {
@@ -673,9 +802,13 @@ class PosixPlatform : public PlatformDefaults {
     }
   }
 
-  TextView ProgramExtension() const override { return TextView(); }
+  TextView ProgramExtension() const override {
+    return TextView();
+  }
 
-  bool HasCommand() const override { return has_command_; }
+  bool HasCommand() const override {
+    return has_command_;
+  }
 
   // The command is found as a shell finds it, through PATH (its own, when
   // it sets one) unless it holds a "/", and starts in the folder Shuffler

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -262,6 +264,13 @@ class Listing {
   Text pattern_;  // of the listing in progress, for its failures
 };
 
+// True when `path` is a folder; false too when it cannot be looked at.
+bool IsFolderAt(const Text& path) {
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // The attributes of `path`; fails when it does not exist.
 DWORD AttributesOf(const Text& path) {
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
@@ -485,6 +494,108 @@ class Win32Platform final : public PlatformDefaults {
 
   std::unique_ptr<FileMover> CreateFileMover() override {
     return std::make_unique<Win32FileMover>(work_);
+  }
+
+  // GetFileAttributesExW reads a link's own facts: it follows none.
+  EntryFacts FactsOf(const Text& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard,
+                              &data)) {
+      RaiseLastError(path);
+    }
+    EntryFacts facts;
+    facts.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!facts.folder) {
+      facts.size =
+          (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      // 100-nanosecond ticks since 1601, rounded down to whole seconds
+      // since 1970.
+      const int64_t ticks = static_cast<int64_t>(
+          (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+          data.ftLastWriteTime.dwLowDateTime);
+      const int64_t since_1970 = ticks - 116444736000000000LL;
+      facts.modified =
+          since_1970 / 10000000 - (since_1970 % 10000000 < 0 ? 1 : 0);
+    }
+    return facts;
+  }
+
+  std::string ReadWholeFile(const Text& path) override {
+    const HANDLE file =
+        CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // A folder is refused as access denied: the same failure as on Linux.
+      if (IsFolderAt(path))
+        RaiseSystemFailure(kPathFileAccessError, error, path);
+      RaiseError(error, path);
+    }
+    std::string content;
+    DWORD error = 0;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+      error = GetLastError();
+    } else if (static_cast<uint64_t>(size.QuadPart) > kLargestWholeFile) {
+      CloseHandle(file);
+      RaiseSystemFailure(kOutOfMemory, 0, path);
+    } else {
+      content.resize(static_cast<size_t>(size.QuadPart));
+      size_t done = 0;
+      while (done < content.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file, content.data() + done,
+                      static_cast<DWORD>(content.size() - done), &got,
+                      nullptr)) {
+          error = GetLastError();
+          break;
+        }
+        if (got == 0) break;  // cut short while it was read
+        done += got;
+      }
+      content.resize(done);
+    }
+    CloseHandle(file);
+    if (error != 0) RaiseError(error, path);
+    return content;
+  }
+
+  // A ".new" that a stopped run left is removed first. MOVEFILE_WRITE_THROUGH
+  // returns only once the move is on the medium.
+  void ReplaceWholeFile(const Text& path, std::string_view content) override {
+    if (IsFolderAt(path)) RaiseSystemFailure(kPathFileAccessError, 0, path);
+    const Text fresh = path + u".new";
+    const std::wstring fresh_path = SystemPath(fresh);
+    DeleteFileW(fresh_path.c_str());
+    const HANDLE file =
+        CreateFileW(fresh_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) RaiseLastError(fresh);
+    DWORD error = 0;
+    size_t done = 0;
+    while (error == 0 && done < content.size()) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(
+          std::min<size_t>(content.size() - done, size_t{1} << 30));
+      if (!WriteFile(file, content.data() + done, chunk, &written, nullptr)) {
+        error = GetLastError();
+      } else if (written == 0) {
+        error = ERROR_WRITE_FAULT;
+      }
+      done += written;
+    }
+    if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
+    CloseHandle(file);
+    if (error == 0 &&
+        !MoveFileExW(fresh_path.c_str(), SystemPath(path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      error = GetLastError();
+    }
+    if (error != 0) {
+      DeleteFileW(fresh_path.c_str());
+      RaiseError(error, path);
+    }
   }
 
   void OpenLog(const Text& path) override { log_.Open(path); }

@@ -166,12 +166,12 @@ int32_t FailureNumberFor(unsigned long error, Operation operation) {
     case ERROR_FILE_EXISTS:
       return operation == Operation::kMakeFolder ? kPathFileAccessError
                                                  : kFileAlreadyExists;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:  // a locked card or a read-only medium
-      return kPermissionDenied;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return kDiskFull;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:  // a locked card or a read-only medium
+      return kPermissionDenied;
     case ERROR_BAD_EXE_FORMAT:
     case ERROR_BAD_FORMAT:
     case ERROR_EXE_MACHINE_TYPE_MISMATCH:

@@ -67,7 +67,7 @@ class PosixPlatformTest : public ::testing::Test {
 
   // Moves the test's folder onto a fresh mount of `kind`; skips the test
   // where that cannot be mounted (a test body returns when IsSkipped()).
-  void MoveRootTo(posix_testing::WindowsFileSystem kind) {
+  void MoveRootTo(posix_testing::WindowsFileSystem kind, int megabytes = 64) {
     const std::string why = posix_testing::ScratchMount::WhyNot(kind);
     if (!why.empty()) {
       GTEST_SKIP() << "SKIPPED: no " << posix_testing::NameOf(kind)
@@ -75,7 +75,7 @@ class PosixPlatformTest : public ::testing::Test {
     }
     fs::remove_all(root_);
     root_.clear();
-    mount_ = std::make_unique<posix_testing::ScratchMount>(kind);
+    mount_ = std::make_unique<posix_testing::ScratchMount>(kind, megabytes);
     MakeRoot(mount_->Folder());
   }
 
@@ -554,6 +554,104 @@ TEST_P(PosixRenameTest, MoverLooksAgainAfterOtherChanges) {
     EXPECT_EQ(ReadFile("fresh.mp3"), "N");
     EXPECT_EQ(ReadFile("temp/fresh.mp3"), "F");
   }
+}
+
+// What recognises an entry stays through the shuffle's rename and moves; a
+// file is replaced whole, never through a link, and a replace that fails
+// leaves the old file.
+TEST_P(PosixRenameTest, FactsStayThroughRenamesAndFilesAreReplacedWhole) {
+  WriteFile("song.mp3", std::string(5000, 's'));
+  MakeDir("temp");
+  const EntryFacts before = platform_->FactsOf(P("song.mp3"));
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  EXPECT_EQ(before.size, 5000u);
+  EXPECT_LT(std::abs(before.modified - now.count()), 26 * 3600);
+  platform_->RenameEntry(P("song.mp3"), P("0042-song.mp3"));
+  platform_->CreateFileMover()->Move(P("0042-song.mp3"), P("temp/"));
+  platform_->CreateFileMover()->Move(P("temp/0042-song.mp3"), P("x.mp3"));
+  EXPECT_EQ(platform_->FactsOf(P("x.mp3")), before);
+  // Known as a file, moved away, its name then taken by a folder: a mover
+  // refuses it. (fusefat renames no folder.)
+  const auto mover = platform_->CreateFileMover();
+  mover->Move(P("x.mp3"), P("temp/"));
+  platform_->MakeFolder(P("d"));
+  if (GetParam() != posix_testing::WindowsFileSystem::kFat32) {
+    platform_->RenameEntry(P("d"), P("x.mp3"));
+    EXPECT_EQ(FailureNumberOf([&] { mover->Move(P("x.mp3"), P("temp/y")); }),
+              kFileNotFound);
+    platform_->RenameEntry(P("x.mp3"), P("d"));
+  }
+  platform_->RemoveFolder(P("d"));
+  mover->Move(P("temp/x.mp3"), P("x.mp3"));
+  EXPECT_EQ(platform_->FactsOf(P("temp")), (EntryFacts{true, 0, 0}));
+  EXPECT_EQ(FailureNumberOf([&] { platform_->FactsOf(P("gone")); }),
+            kFileNotFound);
+  std::error_code no_links;
+  fs::create_symlink("temp", Bytes("link"), no_links);
+  if (!no_links) {  // the link's own facts: 4 bytes, "temp"
+    EXPECT_EQ(platform_->FactsOf(P("link")).size, 4u);
+    EXPECT_FALSE(platform_->FactsOf(P("link")).folder);
+  }
+
+  const Text names = P("Shuffler.names");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ReadWholeFile(names); }),
+            kFileNotFound);
+  platform_->ReplaceWholeFile(names, "");
+  EXPECT_EQ(platform_->ReadWholeFile(names), "");
+  WriteFile("Shuffler.names.new", std::string(70000, 'x'));  // a stopped run's
+  const std::string whole(300000, 'n');
+  platform_->ReplaceWholeFile(names, whole);
+  EXPECT_TRUE(platform_->ReadWholeFile(names) == whole);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->ReplaceWholeFile(P("temp"), "t"); }),
+      kPathFileAccessError);
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ReadWholeFile(P("temp")); }),
+            kPathFileAccessError);
+  const std::set<std::string> left = {"Shuffler.names", "temp", "x.mp3"};
+  std::set<std::string> entries = Entries();
+  entries.erase("link");
+  EXPECT_EQ(entries, left);
+}
+
+// Stopped at any moment, a replace leaves the old file or the new one, whole.
+TEST_F(PosixPlatformTest, AReplaceStoppedAnywhereLeavesTheOldFileOrTheNew) {
+  const std::string old_bytes(1 << 20, 'o'), new_bytes(3 << 20, 'n');
+  const Text path = P("Shuffler.names");
+  RandomGenerator random;
+  random.Seed(5);
+  for (int trial = 0; trial < 16; ++trial) {
+    platform_->ReplaceWholeFile(path, old_bytes);
+    const auto after = std::chrono::microseconds(random.NextBits() % 20000);
+    EXPECT_EXIT(
+        {
+          std::thread([after] {
+            std::this_thread::sleep_for(after);
+            std::_Exit(3);  // ends the process where it is, as a kill does
+          }).detach();
+          for (;;) {
+            platform_->ReplaceWholeFile(path, new_bytes);
+            platform_->ReplaceWholeFile(path, old_bytes);
+          }
+        },
+        ::testing::ExitedWithCode(3), "");
+    const std::string left = ReadFile("Shuffler.names");
+    ASSERT_TRUE(left == old_bytes || left == new_bytes)
+        << "trial " << trial << ": " << left.size() << " bytes";
+  }
+}
+
+TEST_F(PosixPlatformTest, AFullDiskKeepsTheOldFile) {
+  MoveRootTo(posix_testing::WindowsFileSystem::kExfat, 8);
+  if (IsSkipped()) return;
+  platform_->ReplaceWholeFile(P("Shuffler.names"), "old");
+  WriteFile("filler", std::string(fs::space(root_).available, 'f'));
+  const Failure full = FailureOf([&] {
+    platform_->ReplaceWholeFile(P("Shuffler.names"), std::string(1 << 20, 'n'));
+  });
+  EXPECT_EQ(full.Number, kDiskFull);
+  EXPECT_EQ(ReadFile("Shuffler.names"), "old");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"Shuffler.names", "filler"}));
 }
 
 // A run on real folders, given its folder and argument text, with its

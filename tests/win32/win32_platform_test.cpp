@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -213,6 +215,53 @@ TEST_F(Win32PlatformTest, MoverMovesFilesOnlyAndNeverReplaces) {
       FailureNumberOf([&] { mover->Move(In(u"two.mp3"), In(u"nowhere\\")); }),
       kPathNotFound);
   EXPECT_EQ(ReadBytes(In(u"two.mp3")), "two");
+}
+
+// What recognises an entry stays through the shuffle's rename and moves; a
+// file is replaced whole, and a replace that fails leaves the old file.
+TEST_F(Win32PlatformTest, FactsStayThroughRenamesAndFilesAreReplacedWhole) {
+  WriteBytes(In(u"song.mp3"), std::string(5000, 's'));
+  CreateFolder(In(u"temp"));
+  const EntryFacts before = platform_->FactsOf(In(u"song.mp3"));
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  EXPECT_EQ(before.size, 5000u);
+  EXPECT_LT(std::abs(before.modified - now.count()), 26 * 3600);
+  platform_->RenameEntry(In(u"song.mp3"), In(u"0042-song.mp3"));
+  platform_->CreateFileMover()->Move(In(u"0042-song.mp3"), In(u"temp\\"));
+  platform_->CreateFileMover()->Move(In(u"temp\\0042-song.mp3"), In(u"x.mp3"));
+  EXPECT_EQ(platform_->FactsOf(In(u"x.mp3")), before);
+  // Known as a file, moved away, its name then taken by a folder: a mover
+  // refuses it.
+  const auto mover = platform_->CreateFileMover();
+  mover->Move(In(u"x.mp3"), In(u"temp\\"));
+  platform_->MakeFolder(In(u"d"));
+  platform_->RenameEntry(In(u"d"), In(u"x.mp3"));
+  EXPECT_EQ(FailureNumberOf([&] { mover->Move(In(u"x.mp3"), In(u"temp\\y")); }),
+            kFileNotFound);
+  platform_->RemoveFolder(In(u"x.mp3"));
+  mover->Move(In(u"temp\\x.mp3"), In(u"x.mp3"));
+  EXPECT_EQ(platform_->FactsOf(In(u"temp")), (EntryFacts{true, 0, 0}));
+  EXPECT_EQ(FailureNumberOf([&] { platform_->FactsOf(In(u"gone")); }),
+            kFileNotFound);
+
+  const Text names = In(u"Shuffler.names");
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ReadWholeFile(names); }),
+            kFileNotFound);
+  platform_->ReplaceWholeFile(names, "");
+  EXPECT_EQ(platform_->ReadWholeFile(names), "");
+  WriteBytes(In(u"Shuffler.names.new"), std::string(70000, 'x'));
+  const std::string whole(300000, 'n');
+  platform_->ReplaceWholeFile(names, whole);
+  EXPECT_TRUE(platform_->ReadWholeFile(names) == whole);
+  EXPECT_EQ(
+      FailureNumberOf([&] { platform_->ReplaceWholeFile(In(u"temp"), "t"); }),
+      kPathFileAccessError);
+  EXPECT_EQ(FailureNumberOf([&] { platform_->ReadWholeFile(In(u"temp")); }),
+            kPathFileAccessError);
+  EXPECT_THAT(EntriesOf(temp_.path()),
+              ElementsAre(u"Shuffler.names", u"temp", u"x.mp3"));
+  EXPECT_EQ(win32::FailureNumberFor(112), kDiskFull);  // ERROR_DISK_FULL
 }
 
 TEST_F(Win32PlatformTest, FoldersAreMadeAndRemovedWithTheUsualFailures) {
