@@ -36,6 +36,16 @@ void frmOne::ShuffleMusicFolder() {
   shuffler::ShuffleMusicFolder(platform_, music);
 }
 
+bool frmOne::KeepOwnNames() {
+  MusicRun music = Music();
+  return shuffler::KeepOwnNames(platform_, music);
+}
+
+void frmOne::RestoreMusicFolder() {
+  MusicRun music = Music();
+  shuffler::RestoreMusicFolder(platform_, music);
+}
+
 void frmOne::RunStartup() {
   Guard g([this](const Failure& failure) {
     try {
@@ -103,6 +113,12 @@ void frmOne::RunStartup() {
   if (g.Test([&] { return HasOption(platform_, u"/UNIQUE"); })) {
     g.Do([&] { UniqueMode = true; });
   }
+  if (g.Test([&] { return HasOption(platform_, u"/KEEPNAMES"); })) {
+    g.Do([&] { KeepNames = true; });
+  }
+  if (g.Test([&] { return HasOption(platform_, u"/RESTORE"); })) {
+    g.Do([&] { RestoreMode = true; });
+  }
   g.Do([&] { FileCount = 0; });
   g.Do([&] { platform_.Randomize(); });
   // Before the count, so that what comes back is counted and shuffled.
@@ -118,7 +134,15 @@ void frmOne::RunStartup() {
       Text folders = MusicFolderOf(platform_, Music());
       ScanMusicFolder(1, folders);
     });
-    g.Do([&] { ShuffleMusicFolder(); });
+    if (RestoreMode) {
+      g.Do([&] { RestoreMusicFolder(); });
+    } else {
+      // No entry is renamed before its own name is kept: a failure here,
+      // even one whose report failed, leaves the shuffle out.
+      bool names_kept = !KeepNames;
+      if (KeepNames) g.Do([&] { names_kept = KeepOwnNames(); });
+      if (names_kept) g.Do([&] { ShuffleMusicFolder(); });
+    }
   }
   g.Do([&] { Launch(platform_, AppFolder, target); });
   g.Do([&] { platform_.EndProcess(); });

@@ -33,6 +33,12 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   /// case tells names apart and there is no "mp3", the one folder named so
   /// in other letter case (a game folder copied from Windows may hold "MP3").
   Text MusicFolderName = u"mp3";
+  /// "/KEEPNAMES": before the shuffle renames an entry for the first time,
+  /// its name is kept in the names file, for "/RESTORE".
+  bool KeepNames = false;
+  /// "/RESTORE": instead of the shuffle, the entries get their kept names
+  /// back.
+  bool RestoreMode = false;
 
   /// Reads the options, chooses the program to launch, counts and lists the
   /// music folder, shuffles it, launches the program and ends the process.
@@ -44,6 +50,8 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   void RecoverStrandedFiles();
   void ScanMusicFolder(int16_t Collect, Text& FolderList);
   void ShuffleMusicFolder();
+  bool KeepOwnNames();
+  void RestoreMusicFolder();
 
  private:
   /// The fields the music folder's routines read and write.

@@ -20,6 +20,8 @@ constexpr std::string_view kUsage =
     "  /DEBUG        write every rename and failure to Shuffler.log\n"
     "  /DENUM        remove the number prefixes instead of giving new ones\n"
     "  /UNIQUE       give every entry a number of its own\n"
+    "  /KEEPNAMES    keep each entry's own name in Shuffler.names first\n"
+    "  /RESTORE      give the entries their kept names back; no shuffle\n"
     "  -h, --help    show this text and end (also -help, /h, /help, /?)\n"
     "  -v, --version show the version and end (also -version, /version)\n"
     "\n"

@@ -57,4 +57,19 @@ void RecoverStrandedFiles(Platform& platform, MusicRun& run);
 /// Needs `FileCount` >= 1 and `FileNames` holding that many slots.
 void ShuffleMusicFolder(Platform& platform, MusicRun& run);
 
+/// "/KEEPNAMES": records in the names file, next to the log, the name of
+/// every listed entry that has no record yet, before the shuffle renames
+/// anything. False, after one box that names the file and says what to do,
+/// when the file cannot be read or brought up to date: the shuffle must
+/// then rename nothing.
+bool KeepOwnNames(Platform& platform, MusicRun& run);
+
+/// "/RESTORE": instead of the shuffle, every listed entry that has a record
+/// in the names file gets its own name back, and the files are re-created
+/// in the order of those names. A name that is taken is never replaced: the
+/// entry keeps its name, and its renaming box says so. The names file is
+/// left as it is.
+/// Needs `FileCount` >= 1 and `FileNames` holding that many slots.
+void RestoreMusicFolder(Platform& platform, MusicRun& run);
+
 }  // namespace shuffler

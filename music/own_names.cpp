@@ -50,20 +50,21 @@ uint64_t KeyHash(TextView stripped, const EntryFacts& facts) {
   return hash ^ (hash >> 33);
 }
 
-enum class Closeness { kNone, kSame, kShifted };
+enum class Closeness { kNone, kExact, kSame, kShifted };
 
 // How close the times of `a` and `b` are. A FAT drive keeps a file's time
 // to 2 seconds, in local time, which programs read in their own time zone
 // (and Windows with its daylight saving of the day); other file systems may
 // round where a copy of the folder came from.
 Closeness TimesOf(const EntryFacts& a, const EntryFacts& b) {
-  if (a.folder) return Closeness::kSame;
+  if (a.folder) return Closeness::kExact;
   const uint64_t apart = a.modified > b.modified
                              ? static_cast<uint64_t>(a.modified) -
                                    static_cast<uint64_t>(b.modified)
                              : static_cast<uint64_t>(b.modified) -
                                    static_cast<uint64_t>(a.modified);
   constexpr uint64_t kSlack = 2, kQuarter = 15 * 60, kZones = 26 * 3600;
+  if (apart == 0) return Closeness::kExact;
   if (apart <= kSlack) return Closeness::kSame;
   if (apart > kZones + kSlack) return Closeness::kNone;
   const uint64_t off = apart % kQuarter;
@@ -412,9 +413,11 @@ std::vector<size_t> OwnNames::Match(
 
   std::vector<size_t> matches(entries.size(), kNone);
   std::vector<bool> taken(records_.size(), false);
-  // Same times first, so that a record goes to the entry it is surely
-  // about before one whose time is only a time zone away.
-  for (const Closeness wanted : {Closeness::kSame, Closeness::kShifted}) {
+  // Equal times first, then times a FAT drive may round apart, then those
+  // a time zone away: a record goes to the entry it is surely about before
+  // another that only looks like it.
+  for (const Closeness wanted :
+       {Closeness::kExact, Closeness::kSame, Closeness::kShifted}) {
     for (size_t e = 0; e < entries.size(); ++e) {
       if (matches[e] != kNone) continue;
       const PresentEntry& entry = entries[e];
@@ -461,7 +464,7 @@ std::vector<RestoreStep> OwnNames::PlanRestore(
     const bool recorded = matches[e] != kNone;
     RestoreStep step{entries[e].name,
                      recorded ? records_[matches[e]].name : entries[e].name,
-                     recorded};
+                     recorded, entries[e].facts.folder};
     keyed.emplace_back(UpperCase(step.own_name), std::move(step));
   }
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {

@@ -53,6 +53,7 @@ struct RestoreStep {
   Text name;      ///< its present name
   Text own_name;  ///< the name it gets back; `name` when it has no record
   bool recorded = false;
+  bool folder = false;
 };
 
 /// The records of one names file, in the order they were made.

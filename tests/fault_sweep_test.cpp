@@ -77,6 +77,7 @@ class TraceChecker {
         debug_(form.DebugLog),
         denum_(form.DenumMode),
         unique_(form.UniqueMode),
+        restore_(form.RestoreMode),
         digits_(DecimalDigits(form.FileCount)) {}
 
   /// What is wrong with the trace; empty when it is as designed.
@@ -104,6 +105,8 @@ class TraceChecker {
   int EntriesShuffled() const { return entries_ - retried_ - set_aside_; }
   /// "/UNIQUE" moved every entry out before the first came back.
   bool AllOut() const { return all_out_; }
+  /// The names file could not be kept: nothing may be renamed.
+  bool NamesFailed() const { return names_failed_; }
   /// How each injected failure was reported, by kind of report.
   const std::map<std::string, int>& InjectedReports() const {
     return injected_reports_;
@@ -112,7 +115,7 @@ class TraceChecker {
  private:
   // kRescue: "/UNIQUE" brings back what it moved out, the shuffle left.
   enum class Region { kStartup, kRecovery, kShuffle, kRescue };
-  enum class Kind { kStartup, kRenaming, kMoving, kGeneral };
+  enum class Kind { kStartup, kRenaming, kMoving, kGeneral, kNames };
   // A report that a failure is due: of `kind`, about `path` (any path when
   // null) or with the failure's number.
   struct Due {
@@ -151,6 +154,7 @@ class TraceChecker {
       case Kind::kMoving:
         return u"An error occurred moving file: \r\n" + path;
       case Kind::kGeneral:
+      case Kind::kNames:
         break;
     }
     return u"An error occurred!\r\n\r\nNumber: " + DecimalText(number) +
@@ -172,6 +176,11 @@ class TraceChecker {
   bool Matches(const Call& box, const Due& due) const {
     const bool startup = box.object.empty();
     if (startup != (due.kind == Kind::kStartup)) return false;
+    if (due.kind == Kind::kNames) {
+      return box.subject.starts_with(u"The names file cannot") &&
+             box.subject.find(u"Number: " + DecimalText(due.cause->number) +
+                              u"\r\n") != Text::npos;
+    }
     if (due.path) return box.subject == Prompt(due.kind, *due.path, 0);
     if (due.kind == Kind::kRenaming) {
       return box.subject.starts_with(Prompt(due.kind, kNoText, 0));
@@ -300,7 +309,15 @@ class TraceChecker {
     count_cut_ =
         count_cut_ || (region_ == Region::kStartup && music_listings_ == 1 &&
                        (call.op == Op::kListFirst || call.op == Op::kListNext));
-    if (region_ == Region::kStartup) {
+    if (call.op == Op::kReadWholeFile && call.number == kFileNotFound) {
+      ++handled_;  // no names are kept yet
+      return Count(&call, "no names file yet");
+    }
+    if (call.op == Op::kReadWholeFile || call.op == Op::kFactsOf ||
+        call.op == Op::kReplaceWholeFile) {
+      names_failed_ = true;
+      due_.push_back({&call, Kind::kNames, std::nullopt});
+    } else if (region_ == Region::kStartup) {
       due_.push_back({&call, Kind::kStartup, std::nullopt});
     } else if (region_ == Region::kRecovery) {
       if (call.op == Op::kMoveFile) {
@@ -353,6 +370,7 @@ class TraceChecker {
               : due->kind == Kind::kStartup  ? "startup box"
               : due->kind == Kind::kRenaming ? "renaming box"
               : due->kind == Kind::kMoving   ? "moving box"
+              : due->kind == Kind::kNames    ? "names box"
                                              : "general box";
       if (due->later) {
         kind_ = Kind::kGeneral;
@@ -390,6 +408,10 @@ class TraceChecker {
     if (startup && read_failed_ &&
         box.subject == StartupPrompt(kInvalidArgument)) {
       read_failed_ = false;
+      return true;
+    }
+    // A failing "/RESTORE" test restores, and no names were kept.
+    if (!startup && restore_ && box.subject.starts_with(u"No names are kept")) {
       return true;
     }
     if (startup && count_cut_ &&
@@ -498,7 +520,7 @@ class TraceChecker {
   }
 
   const std::vector<Call>& t_;
-  const bool debug_, denum_, unique_;
+  const bool debug_, denum_, unique_, restore_;
   const int digits_;
   size_t i_ = 0;
   std::vector<std::string> problems_;
@@ -511,7 +533,7 @@ class TraceChecker {
   std::optional<Text> path_;
   bool marked_ = false, all_out_ = false;
   bool changed_ = false, mover_missing_ = false, name_taken_ = false;
-  bool read_failed_ = false, count_cut_ = false;
+  bool read_failed_ = false, count_cut_ = false, names_failed_ = false;
   // "/UNIQUE": the entries moved out, as their path and old path.
   std::vector<std::pair<Text, Text>> moved_out_;
   size_t next_back_ = 0;
@@ -525,7 +547,7 @@ class TraceChecker {
 
 struct Variant {
   Text args = {};
-  bool debug = false, denum = false, unique = false;
+  bool debug = false, denum = false, unique = false, keep = false;
   bool no_launch = false, launch_option = false;
   bool stranded = false;     // a stopped run left files in its marked "temp"
   bool player_temp = false;  // the player's own "temp", holding a file and
@@ -546,6 +568,7 @@ const Variant kVariants[] = {
     {.args = u"/unique /denum /debug", .debug = true, .denum = true, .unique = true},
     {.args = u"/UNIQUE", .unique = true, .player_temp = true},
     {.args = u"/DENUM /UNIQUE /DEBUG", .debug = true, .denum = true, .unique = true, .player_temp = true},
+    {.args = u"/UNIQUE /KEEPNAMES /DEBUG", .debug = true, .unique = true, .keep = true},
 };
 // clang-format on
 
@@ -700,19 +723,26 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
     return result;
   }
 
-  // A failing option test sets its flag; the last four reads of the
-  // argument text are the "/NOLAUNCH", "/DEBUG", "/DENUM" and "/UNIQUE"
-  // tests.
+  // A failing option test sets its flag; the last six reads of the
+  // argument text are the "/NOLAUNCH", "/DEBUG", "/DENUM", "/UNIQUE",
+  // "/KEEPNAMES" and "/RESTORE" tests.
   std::vector<const Call*> reads;
   for (const Call& call : trace) {
     if (call.op == Op::kArgumentText) reads.push_back(&call);
   }
-  EXPECT_GE(reads.size(), 5u);
-  if (reads.size() < 5) return {};
-  const Call& no_launch_test = *reads[reads.size() - 4];
-  EXPECT_EQ(form.DebugLog, variant.debug || reads[reads.size() - 3]->failed);
-  EXPECT_EQ(form.DenumMode, variant.denum || reads[reads.size() - 2]->failed);
-  EXPECT_EQ(form.UniqueMode, variant.unique || reads.back()->failed);
+  EXPECT_GE(reads.size(), 7u);
+  if (reads.size() < 7) return {};
+  const auto read = [&](size_t from_end) { return reads.end()[-from_end]; };
+  const Call& no_launch_test = *read(6);
+  EXPECT_EQ(form.DebugLog, variant.debug || read(5)->failed);
+  EXPECT_EQ(form.DenumMode, variant.denum || read(4)->failed);
+  EXPECT_EQ(form.UniqueMode, variant.unique || read(3)->failed);
+  EXPECT_EQ(form.KeepNames, variant.keep || read(2)->failed);
+  EXPECT_EQ(form.RestoreMode, read(1)->failed);
+  // No entry is renamed unless its own name is kept.
+  if (checker.NamesFailed() || form.RestoreMode) {
+    EXPECT_EQ(fake.CallsOf(Op::kRenameEntry), 0);
+  }
 
   // The launch step runs at the end. It starts a program unless told not
   // to.
@@ -730,7 +760,7 @@ SweepResult RunAndCheck(const Variant& variant, const std::vector<int>& fail,
                                                       : u"C:\\Game\\GTA3.EXE"});
   }
   if (!checker.LeftShuffle() && !checker.Denied() && form.FileCount > 0 &&
-      problems.empty()) {
+      !checker.NamesFailed() && !form.RestoreMode && problems.empty()) {
     EXPECT_EQ(checker.EntriesShuffled(), form.FileCount);
   }
   return result;
@@ -799,6 +829,7 @@ TEST(FaultSweep, EveryCallFailingAloneOrInPairsLosesNothingAndIsReported) {
       "moving box",
       "general box",
       "general box, entries left as they are",
+      "names box",
       "its shuffle box replaced by the startup box",
       "its startup box failed in turn",
       "a startup box that cannot be shown is passed over",

@@ -145,8 +145,8 @@ TEST(OwnNamesFile, EntriesAreRecognisedWhateverTheirNumberPrefix) {
     size_t record;
   } rows[] = {
       {u"4-Song.mp3", File(100, kTime + 3), kNone},
-      {u"12-Song.mp3", File(100, kTime + 2), 0},
-      {u"Song.mp3", File(100, kTime), kNone},  // the record is taken
+      {u"12-Song.mp3", File(100, kTime + 2), kNone},  // the record is taken
+      {u"Song.mp3", File(100, kTime), 0},  // by equal times, which go first
       {u"3-Song.mp3", File(101), kNone},
       {u"9-Live", kFolder, 1},
       {u"Song - Live.mp3", File(100), kNone},
@@ -169,7 +169,7 @@ TEST(OwnNamesFile, EntriesAreRecognisedWhateverTheirNumberPrefix) {
   ASSERT_EQ(plan.size(), entries.size());
   EXPECT_EQ(plan[0].own_name, u"01-02-Intro.mp3");
   EXPECT_EQ(plan[0].name, u"Intro.mp3");
-  EXPECT_EQ(plan.back().own_name, u"Song.mp3");
+  EXPECT_EQ(plan.back().own_name, u"Song - Live.mp3");
   EXPECT_FALSE(plan.back().recorded);
   EXPECT_EQ(names.RecordNew(entries), 5u);
   EXPECT_EQ(names.RecordNew(entries), 0u);

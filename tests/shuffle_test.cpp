@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <regex>
 
 #include "base/text.h"
@@ -481,32 +482,70 @@ TEST(Shuffle, ANameThatBecameHiddenComesBackFromTheMarkedTemp) {
   }
 }
 
+// Runs `run` again, whole, with `args`; then, when `restore`, once more
+// with "/RESTORE": every entry has its own name back, and the folder lists
+// them in the order of those names.
+void RunAgain(MusicRun& run, TextView args, bool restore,
+              std::vector<std::string> own) {
+  run.fake.argument_text = Text(args) + u" /NOLAUNCH";
+  run.Go();
+  if (!restore) return;
+  run.fake.argument_text = u"/RESTORE /NOLAUNCH";
+  run.fake.boxes.clear();
+  run.Go();
+  // A kill may leave an entry in a "temp" of the player's own.
+  std::vector<std::string> now = Listing(run.fake);
+  now.erase(std::remove(now.begin(), now.end(), "Temp"), now.end());
+  EXPECT_TRUE(std::is_sorted(now.begin(), now.end()));
+  EXPECT_TRUE(std::includes(own.begin(), own.end(), now.begin(), now.end()));
+}
+
 TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
   // The run is stopped dead before each of its calls in turn; then a whole
   // run follows. With a "Temp" of the player's, where names ignore letter
   // case, what the player keeps there stays there, whatever happens.
-  // With "/UNIQUE" all may be out in "temp" when the run stops.
+  // With "/UNIQUE", and in a restore, all may be out in "temp" when the run
+  // stops. After "/KEEPNAMES", stopped or not, a restore gives every entry
+  // its own name back.
   struct Stopped {};
-  for (int variant = 0; variant < 4; ++variant) {
-    const bool players_temp = variant % 2 == 1;
-    const bool unique = variant >= 2;
+  struct Variant {
+    TextView args;
+    bool players_temp = false, all_out = false, restore = false;
+  };
+  const Variant variants[] = {
+      {u""},
+      {u"", true},
+      {u"/UNIQUE", false, true},
+      {u"/UNIQUE", true, true},
+      {u"/UNIQUE /KEEPNAMES", false, true, true},
+      {u"/RESTORE", false, true, true},
+      {u"/RESTORE", true, false, true},
+  };
+  const std::vector<std::string> own = {"01-a.mp3", "2001-b.mp3", "c.mp3"};
+  for (const Variant& variant : variants) {
+    const bool players_temp = variant.players_temp;
     SCOPED_TRACE(players_temp ? "with the player's Temp" : "without temp");
-    SCOPED_TRACE(unique ? "/UNIQUE" : "");
+    SCOPED_TRACE(Narrow(variant.args));
     const Text parked = Music(u"Temp\\parked.mp3");
     size_t most_in_temp = 0;
     int k = 1;
     for (bool stopped = true; stopped; ++k) {
       SCOPED_TRACE("stopped before call " + std::to_string(k));
-      MusicRun run({u"a.mp3", u"b.mp3", u"c.mp3"}, unique ? u"/UNIQUE" : u"");
+      MusicRun run({u"01-a.mp3", u"2001-b.mp3", u"c.mp3"}, variant.args);
       if (players_temp) {
         run.fake.ignore_case = true;
         run.fake.AddFolder(Music(u"Temp"));
         run.fake.AddFile(parked, "parked");
         run.before = run.fake.ContentsBelow(kMusic);
       }
+      if (variant.args == u"/RESTORE") {
+        RunAgain(run, u"/KEEPNAMES", false, own);
+        run.fake.argument_text = u"/RESTORE /NOLAUNCH";
+      }
+      const int before = run.fake.OverallCalls();
       stopped = false;
       run.fake.before_call = [&](Op, int) {
-        if (run.fake.OverallCalls() == k) {
+        if (run.fake.OverallCalls() == before + k) {
           stopped = true;
           throw Stopped{};
         }
@@ -522,11 +561,11 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
       if (players_temp) {
         EXPECT_EQ(run.fake.Content(parked), "parked");
       } else {
-        // The mark and one file, or with "/UNIQUE" all three.
-        EXPECT_LE(run.fake.Names(kTemp).size(), unique ? 4u : 2u);
+        // The mark and one file, or with every entry out all three.
+        EXPECT_LE(run.fake.Names(kTemp).size(), variant.all_out ? 4u : 2u);
         most_in_temp = std::max(most_in_temp, run.fake.Names(kTemp).size());
       }
-      run.Go();
+      RunAgain(run, variant.args, variant.restore, own);
       if (players_temp) {
         EXPECT_EQ(run.fake.Content(parked), "parked");
       } else {
@@ -538,7 +577,7 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
     }
     EXPECT_GT(k, 20);
     if (!players_temp) {
-      EXPECT_EQ(most_in_temp, unique ? 4u : 2u);
+      EXPECT_EQ(most_in_temp, variant.all_out ? 4u : 2u);
     }
   }
 }
@@ -571,20 +610,40 @@ TEST(Shuffle, AnEntryNamedLikeTheMarkerIsShuffledAndTheRunEnds) {
 TEST(Shuffle, NothingIsLostWhicheverCallFails) {
   // Every operation of a run over a collision pair, a sub-folder and a
   // report file fails once in turn; every run ends with all files in place.
+  // After "/KEEPNAMES", and after a restore, whatever failed, a restore
+  // gives every entry its own name back: no entry is renamed before its
+  // name is kept.
   const std::vector<Text> names = {u"01-Song.mp3", u"02-Song.mp3", u"x.mp3",
                                    u"MP3Report.txt"};
+  const std::vector<std::string> own = {"01-Song.mp3", "02-Song.mp3",
+                                        "MP3Report.txt", "Sub", "x.mp3"};
   int total = 0;
-  for (TextView args : {u"/DENUM /DEBUG", u""}) {
-    MusicRun probe(names, args);
-    probe.Go();
-    total = probe.fake.OverallCalls();
+  for (TextView args : {u"/DENUM /DEBUG", u"", u"/UNIQUE /KEEPNAMES /DEBUG",
+                        u"/RESTORE /DEBUG"}) {
+    const bool restore = args.starts_with(u"/RESTORE");
+    const auto start = [&] {
+      auto run = std::make_unique<MusicRun>(names, args);
+      run->fake.AddFolder(Music(u"Sub"));
+      if (restore) RunAgain(*run, u"/UNIQUE /KEEPNAMES", false, own);
+      run->fake.argument_text = Text(args) + u" /NOLAUNCH";
+      return run;
+    };
+    const auto probe = start();
+    const int before = probe->fake.OverallCalls();
+    probe->Go();
+    total = probe->fake.OverallCalls() - before;
     for (int k = 1; k <= total; ++k) {
-      MusicRun run(names, args);
-      run.fake.AddFolder(Music(u"Sub"));
-      run.fake.FailOverallCall(k, kPathFileAccessError);
-      run.Go();
-      EXPECT_EQ(run.fake.injected, 1) << "call " << k;
-      EXPECT_EQ(run.fake.boxes.size() >= 1, true) << "call " << k;
+      const auto run = start();
+      run->fake.FailOverallCall(run->fake.OverallCalls() + k,
+                                kPathFileAccessError);
+      run->Go();
+      EXPECT_EQ(run->fake.injected, 1) << "call " << k;
+      EXPECT_EQ(run->fake.boxes.size() >= 1, true) << "call " << k;
+      SCOPED_TRACE(Narrow(args));
+      if (args.find(u"/KEEPNAMES") != TextView::npos || restore) {
+        RunAgain(*run, u"/RESTORE", false, own);
+        EXPECT_EQ(Sorted(Listing(run->fake)), own) << "call " << k;
+      }
     }
   }
   EXPECT_GT(total, 20);
