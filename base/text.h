@@ -29,4 +29,9 @@ Text UpperCase(TextView text);
 /// `number` in decimal, with a minus sign when negative.
 Text DecimalText(int64_t number);
 
+/// Appends the UTF-8 bytes of the code point `code` to `out`: one to four
+/// bytes by its size. Nothing is checked: a surrogate (U+D800 to U+DFFF)
+/// takes three bytes like any other code point below U+10000.
+void AppendCodePointUtf8(std::string& out, char32_t code);
+
 }  // namespace shuffler

@@ -74,24 +74,6 @@ Closeness TimesOf(const EntryFacts& a, const EntryFacts& b) {
 
 // ---------------------------------------------------------------- writing
 
-void AppendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
-
 bool IsHighSurrogate(char16_t unit) {
   return unit >= 0xD800 && unit <= 0xDBFF;
 }
@@ -121,8 +103,8 @@ void AppendEscapedName(std::string& out, TextView name) {
       out += "\\n";
     } else if (IsHighSurrogate(unit) && i + 1 < name.size() &&
                IsLowSurrogate(name[i + 1])) {
-      AppendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) +
-                          (char32_t{name[i + 1]} - 0xDC00));
+      AppendCodePointUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) +
+                                   (char32_t{name[i + 1]} - 0xDC00));
       ++i;
     } else if (NeedsEscape(unit) || IsHighSurrogate(unit) ||
                IsLowSurrogate(unit)) {
@@ -132,7 +114,7 @@ void AppendEscapedName(std::string& out, TextView name) {
         out.push_back(kHex[(unit >> shift) & 0xF]);
       }
     } else {
-      AppendUtf8(out, unit);
+      AppendCodePointUtf8(out, unit);
     }
   }
 }

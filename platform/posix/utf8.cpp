@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/text.h"
+
 namespace shuffler {
 
 namespace {
@@ -46,24 +48,6 @@ size_t ValidSequence(std::string_view bytes, size_t at, char32_t& code) {
     code = (code << 6) | (byte(i) & 0x3F);
   }
   return length;
-}
-
-void AppendSequence(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
 }
 
 }  // namespace
@@ -129,13 +113,13 @@ void AppendUtf8(TextView text, std::string& bytes) {
     const char16_t unit = text[i];
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
         text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      AppendSequence(bytes, 0x10000 + ((char32_t{unit} - 0xD800) << 10) +
-                                (char32_t{text[i + 1]} - 0xDC00));
+      AppendCodePointUtf8(bytes, 0x10000 + ((char32_t{unit} - 0xD800) << 10) +
+                                     (char32_t{text[i + 1]} - 0xDC00));
       ++i;
     } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
       bytes.push_back(static_cast<char>(unit - 0xDC00));
     } else {
-      AppendSequence(bytes, unit);  // lone surrogates too: three bytes
+      AppendCodePointUtf8(bytes, unit);  // lone surrogates too: three bytes
     }
     ++i;
   }

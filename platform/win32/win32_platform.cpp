@@ -278,6 +278,43 @@ DWORD AttributesOf(const Text& path) {
   return attributes;
 }
 
+// Opens the file at `path` itself, never what a symbolic link, junction or
+// other reparse point in its place leads to: such an entry is opened as
+// itself and refused as a link on the way is, the path not found. A folder
+// is refused too, as a file that cannot be accessed. INVALID_HANDLE_VALUE,
+// with the last error set, when the file cannot be had.
+HANDLE OpenOwnFile(const Text& path, DWORD access, DWORD share,
+                   DWORD disposition) {
+  const std::wstring system_path = SystemPath(path);
+  const HANDLE file = CreateFileW(
+      system_path.c_str(), access, share, nullptr, disposition,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  DWORD error = 0, attributes = 0;
+  if (file == INVALID_HANDLE_VALUE) {
+    // A folder, or a link to one, may not open as a file at all: what is
+    // there tells the failure.
+    error = GetLastError();
+    attributes = GetFileAttributesW(system_path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
+  } else {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+      error = GetLastError();
+    } else {
+      attributes = information.dwFileAttributes;
+    }
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error = ERROR_PATH_NOT_FOUND;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = ERROR_CANT_ACCESS_FILE;
+  }
+  if (error == 0) return file;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
 class Win32FileMover final : public FileMover {
  public:
   explicit Win32FileMover(WorkFolder& work) : work_(work) {}
@@ -311,28 +348,15 @@ class Log {
   Log& operator=(const Log&) = delete;
   ~Log() { Close(); }
 
-  // The log is a file of its own: opened as itself, never through a
-  // symbolic link or another reparse point in its place, whose target is
-  // then neither emptied nor written; such a log cannot be opened.
+  // The log is a file of its own (see `OpenOwnFile`): whatever a link in
+  // its place leads to is neither emptied nor written.
   void Open(const Text& path) {
     Close();
-    const HANDLE file = CreateFileW(
-        SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-        nullptr);
+    const HANDLE file =
+        OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) RaiseLastError(path);
-    BY_HANDLE_FILE_INFORMATION information;
-    DWORD error = 0;
-    if (!GetFileInformationByHandle(file, &information)) {
-      error = GetLastError();
-    } else if ((information.dwFileAttributes &
-                (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) !=
-               0) {
-      error = ERROR_CANT_ACCESS_FILE;
-    } else if (!SetEndOfFile(file)) {  // emptied, at its start
-      error = GetLastError();
-    }
-    if (error != 0) {
+    if (!SetEndOfFile(file)) {  // emptied, at its start
+      const DWORD error = GetLastError();
       CloseHandle(file);
       RaiseError(error, path);
     }
@@ -496,8 +520,10 @@ class Win32Platform final : public PlatformDefaults {
     return std::make_unique<Win32FileMover>(work_);
   }
 
-  // GetFileAttributesExW reads a link's own facts: it follows none.
+  // No link is followed: none on the way below the work folder is gone
+  // through, and GetFileAttributesExW reads a link's own facts.
   EntryFacts FactsOf(const Text& path) override {
+    CheckTheWay(work_, path, path);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard,
                               &data)) {
@@ -520,18 +546,13 @@ class Win32Platform final : public PlatformDefaults {
     return facts;
   }
 
+  // Only a file of its own is read (see `OpenOwnFile`).
   std::string ReadWholeFile(const Text& path) override {
-    const HANDLE file =
-        CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      // A folder is refused as access denied: the same failure as on Linux.
-      if (IsFolderAt(path))
-        RaiseSystemFailure(kPathFileAccessError, error, path);
-      RaiseError(error, path);
-    }
+    CheckTheWay(work_, path, path);
+    const HANDLE file = OpenOwnFile(
+        path, GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) RaiseLastError(path);
     std::string content;
     DWORD error = 0;
     LARGE_INTEGER size;
@@ -562,8 +583,12 @@ class Win32Platform final : public PlatformDefaults {
   }
 
   // A ".new" that a stopped run left is removed first. MOVEFILE_WRITE_THROUGH
-  // returns only once the move is on the medium.
+  // returns only once the move is on the medium. No link is followed: one
+  // at ".new" is deleted itself, the new file is made afresh, and the move
+  // replaces a link at `path` itself, never what it leads to.
   void ReplaceWholeFile(const Text& path, std::string_view content) override {
+    work_.Changing();
+    CheckTheWay(work_, path, path);
     if (IsFolderAt(path)) RaiseSystemFailure(kPathFileAccessError, 0, path);
     const Text fresh = path + u".new";
     const std::wstring fresh_path = SystemPath(fresh);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -630,6 +632,34 @@ TEST_F(Win32PlatformTest, AFolderIsClaimedByOneRunAtATime) {
   EXPECT_TRUE(second->ClaimFolder(In(u"other"), Claim::kOnly));
   platform_.reset();
   EXPECT_TRUE(second->ClaimFolder(In(u"mp3"), Claim::kOnly));
+}
+
+// Below the music folder claimed, a link on the way (as which Wine shows a
+// host's symbolic link to a folder) is no way in: each operation fails as
+// for a file on the way, and nothing behind the link is read or changed.
+TEST_F(Win32PlatformTest, NoOperationGoesThroughALinkBelowTheClaimedFolder) {
+  const Text links =
+      win32_testing::FullPath(Widen(SHUFFLER_TESTS_FOLDER)) + u"\\links";
+  const Text temp = links + u"\\mp3\\temp";
+  const DWORD attributes = GetFileAttributesW(win32::SystemPath(temp).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    GTEST_SKIP() << "no link at " << Narrow(temp) << " (made by ctest)";
+  }
+  ASSERT_TRUE(platform_->ClaimFolder(links + u"\\mp3", Claim::kWorkInside));
+  const Text behind = temp + u"\\x.mp3";
+  const std::function<void()> kRefused[] = {
+      [&] { platform_->FactsOf(behind); },
+      [&] { platform_->ReadWholeFile(behind); },
+      [&] { platform_->ReplaceWholeFile(behind, "changed"); },
+      [&] { platform_->MakeFolder(temp + u"\\new"); },
+      [&] { platform_->CreateFileMover()->Move(behind, links + u"\\mp3\\"); },
+  };
+  for (size_t row = 0; row < std::size(kRefused); ++row) {
+    EXPECT_EQ(FailureNumberOf(kRefused[row]), kPathNotFound) << "row " << row;
+  }
+  EXPECT_EQ(ReadBytes(links + u"\\outside\\x.mp3"), "X\n");
+  EXPECT_THAT(EntriesOf(links + u"\\outside"), ElementsAre(u"x.mp3"));
 }
 
 // The Windows errors Shuffler meets, and the failure each becomes.
