@@ -87,8 +87,8 @@ void Restore::RenameFolders() {
     });
     if (run.DebugLog) {
       g.Do([&] {
-        platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" +
-                              new_path + u"\"");
+        platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" + new_path +
+                              u"\"");
       });
     }
     g.Do([&] { platform.RenameEntry(OldPath, new_path); });

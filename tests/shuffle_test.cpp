@@ -582,6 +582,27 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
   }
 }
 
+TEST(Shuffle, ARestoreNeverReplacesATakenNameAndIgnoresDenumAndUnique) {
+  MusicRun run({u"01-a.mp3", u"b.mp3"}, u"/UNIQUE /KEEPNAMES");
+  run.Go();
+  Text shuffled;  // the recorded "01-a.mp3", renamed
+  for (const Text& name : run.fake.Names(kMusic)) {
+    if (name.ends_with(u"-a.mp3")) shuffled = name;
+  }
+  run.fake.AddFile(Music(u"01-a.mp3"), "the player's new one");
+  run.before = run.fake.ContentsBelow(kMusic);
+  RunAgain(run, u"/RESTORE /DENUM /UNIQUE /DEBUG", false, {});
+  EXPECT_EQ(run.Prompts(), std::vector<Text>{u"An error occurred renaming "
+                                             u"file: \r\n" +
+                                             Music(shuffled)});
+  EXPECT_EQ(Listing(run.fake),
+            (std::vector<std::string>{"01-a.mp3", Narrow(shuffled), "b.mp3"}));
+  ASSERT_EQ(run.fake.log_lines.size(), 3u);
+  EXPECT_EQ(run.fake.log_lines[0], u"Renamed \"" + Music(shuffled) +
+                                       u"\" to \"" + Music(u"01-a.mp3") +
+                                       u"\"");
+}
+
 TEST(Shuffle, ALogThatCannotBeWrittenLeavesTheShuffleForTheStartupBox) {
   MusicRun run({u"a.mp3", u"b.mp3"}, u"/DEBUG");
   run.fake.FailCall(Op::kOpenLog, 1, kPermissionDenied);

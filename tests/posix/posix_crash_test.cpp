@@ -431,9 +431,9 @@ std::map<std::string, std::vector<std::string>> FilesBelow(
 // What is wrong with the folder: a file lost, doubled or renamed beyond its
 // number, or one of the player's moved. With `settled`, after a whole run,
 // also a song not back in "mp3", beyond the one a kill may leave in a
-// player's own "temp".
+// player's own "temp"; with `own`, a song in "mp3" without its own name.
 std::vector<std::string> Check(const GameFolder& game, const Generated& folder,
-                               bool settled) {
+                               bool settled, bool own = false) {
   std::vector<std::string> faults;
   auto found = FilesBelow(game);
   int away = 0;
@@ -464,6 +464,9 @@ std::vector<std::string> Check(const GameFolder& game, const Generated& folder,
                     [](char c) { return c >= '0' && c <= '9'; });
     if (!KeepsItsName(entry, name) && entry != bare && !numbered_bare) {
       faults.push_back(name + " became " + entry);
+    }
+    if (own && entry != name && *path.begin() != "temp") {
+      faults.push_back(name + " is not restored: " + entry);
     }
     if (album && path.parent_path().filename() == "temp")
       faults.push_back(name + " in temp");
@@ -515,8 +518,18 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
       {"/NOLAUNCH", "/UNIQUE"},
       {"/NOLAUNCH", "/DENUM"},
       {"/NOLAUNCH", "/DENUM", "/UNIQUE"},
+      {"/NOLAUNCH", "/UNIQUE", "/KEEPNAMES"},
   };
   int runs = 0, kills = 0;
+  // After "/KEEPNAMES", a restore gives every song its own name back.
+  const auto restored = [&](const GameFolder& game, const Generated& folder,
+                            const std::vector<std::string>& options) {
+    if (options.back() != "/KEEPNAMES") return std::vector<std::string>();
+    const ProgramRun run = game.Run({"/NOLAUNCH", "/RESTORE"});
+    ++runs;
+    EXPECT_LE(Lines(run.error_output), 4) << run.error_output;
+    return Check(game, folder, true, true);
+  };
   for (unsigned seed = 1; seed <= 5; ++seed) {
     const Generated folder = Generate(seed);
     const int entries = static_cast<int>(folder.songs.size());
@@ -535,9 +548,11 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
         ASSERT_EQ(whole.run.exit_code, 0);
         EXPECT_LE(Lines(whole.run.error_output), most_lines)
             << whole.run.error_output;
-        const std::vector<std::string> faults = Check(game, folder, true);
+        std::vector<std::string> faults = Check(game, folder, true);
         ASSERT_TRUE(faults.empty()) << faults.front();
         renames = whole.renames;
+        faults = restored(game, folder, options);
+        ASSERT_TRUE(faults.empty()) << "restored: " << faults.front();
       }
       // A kill as the program asks for each of its renames, from a fresh
       // folder, then one more run. An entry whose new name is its own name
@@ -566,6 +581,9 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
         faults = Check(game, folder, true);
         ASSERT_TRUE(faults.empty())
             << "after the kill at rename " << nth << ": " << faults.front();
+        faults = restored(game, folder, options);
+        ASSERT_TRUE(faults.empty()) << "restored after the kill at rename "
+                                    << nth << ": " << faults.front();
       }
     }
   }
@@ -585,6 +603,30 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
     EXPECT_TRUE(faults.empty()) << faults.front();
     EXPECT_TRUE(fs::exists(game.Music() / folder.songs.back()));
   }
+  // A names file that cannot be read (damaged) or written (the game folder
+  // cannot change): one box, nothing renamed, the file untouched.
+  for (const bool damaged : {true, false}) {
+    GameFolder game(SHUFFLER_PROGRAM_PATH);
+    const Generated folder = Generate(2);
+    Build(game, folder);
+    const std::string bytes = "Shuffler names 1\r\nnonsense\r\n";
+    if (damaged) game.Write("Shuffler.names", bytes);
+    if (!damaged && !SetFolderUnchangeable(game.Root().native(), true)) break;
+    const ProgramRun run = game.Run({"/NOLAUNCH", "/UNIQUE", "/KEEPNAMES"});
+    if (!damaged) SetFolderUnchangeable(game.Root().native(), false);
+    ++runs;
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(Lines(run.error_output), 7) << run.error_output;
+    EXPECT_NE(run.error_output.find(damaged ? "cannot be read:\n"
+                                            : "brought up to date:\n"),
+              std::string::npos);
+    EXPECT_EQ(fs::exists(game.Root() / "Shuffler.names"), damaged);
+    if (damaged) {
+      EXPECT_EQ(ReadContent(game.Root() / "Shuffler.names"), bytes);
+    }
+    const std::vector<std::string> faults = Check(game, folder, true, true);
+    EXPECT_TRUE(faults.empty()) << faults.front();
+  }
   // One song that refuses while the others do not, with every set of
   // options: immutable for the superuser, and for a player another's file
   // in a shared (sticky) folder. A player without the right to change the
@@ -593,7 +635,8 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
   // "temp" (the generated "temp" is an empty one already there, where the
   // song refused first used to stop the whole shuffle).
   for (const bool as_player : {false, true}) {
-    for (const std::vector<std::string>& options : option_sets) {
+    for (const std::vector<std::string>& options :
+         std::vector(option_sets.begin(), option_sets.end() - 1)) {
       // Four folders, each with an empty "temp" already there, and four
       // chances that the song refusing is drawn first.
       for (const unsigned seed : {1u, 6u, 11u, 16u}) {
@@ -648,8 +691,10 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
   }
   // No room on the disk: a small file system of the test's own, where
   // "temp" cannot be made (no inode left), or where the log runs out of
-  // room part way with "/UNIQUE": one box, and every song in "mp3".
-  for (const bool log_full : {false, true}) {
+  // room part way with "/UNIQUE": one box, and every song in "mp3". With
+  // "/KEEPNAMES", the names file has no room: one box, nothing renamed.
+  for (const int full : {0, 1, 2}) {
+    const bool log_full = full == 1, names = full == 2;
     const fs::path mount = fs::temp_directory_path() /
                            ("shuffler-full-" + std::to_string(getpid()));
     fs::create_directory(mount);
@@ -675,15 +720,20 @@ TEST(PosixCrashGenerated, KilledAtEveryRenameThenRunAgainLosesNothing) {
       }
       const ProgramRun run = game.Run(
           log_full ? std::vector<std::string>{"/NOLAUNCH", "/UNIQUE", "/DEBUG"}
+          : names  ? std::vector<std::string>{"/NOLAUNCH", "/KEEPNAMES"}
                    : std::vector<std::string>{"/NOLAUNCH"});
       ++runs;
       EXPECT_EQ(run.exit_code, 0);
       // The album's moving box may come first, while the log has room.
-      EXPECT_LE(Lines(run.error_output), log_full ? 6 : 4) << run.error_output;
+      EXPECT_LE(Lines(run.error_output), log_full ? 6
+                                         : names  ? 7
+                                                  : 4)
+          << run.error_output;
       EXPECT_NE(run.error_output.find("Number: 61\nDescription: Disk full"),
                 std::string::npos)
           << run.error_output;
-      const std::vector<std::string> faults = Check(game, folder, true);
+      EXPECT_FALSE(fs::exists(game.Root() / "Shuffler.names.new"));
+      const std::vector<std::string> faults = Check(game, folder, true, names);
       EXPECT_TRUE(faults.empty()) << faults.front();
       // A report that failed leaves "temp", holding only the mark.
       EXPECT_EQ(fs::exists(game.Temp()), log_full);
