@@ -220,8 +220,10 @@ ProcessRun RunProcess(const Programs& programs, const std::string& program,
 
 // One Shuffler run on the game folder. Whatever it printed is an error: a
 // stop box on POSIX is a line on standard error.
-ProcessRun RunShuffler(const Programs& programs, const GameFolder& game) {
-  const ProcessRun run = RunProcess(programs, game.Program(), {"/NOLAUNCH"});
+ProcessRun RunShuffler(const Programs& programs, const GameFolder& game,
+                       const std::vector<std::string>& arguments = {
+                           "/NOLAUNCH"}) {
+  const ProcessRun run = RunProcess(programs, game.Program(), arguments);
   std::error_code error;
   if (fs::file_size(programs.output, error) != 0) {
     Fail("Shuffler reported a failure; see " + programs.output);
@@ -318,6 +320,11 @@ struct NamesResult {
   // after those of a later run (all entries recorded).
   double plain = 0, first = 0, later = 0;
   std::vector<std::pair<const char*, double>> steps;  // median seconds
+  // The whole program with "/UNIQUE": its median in seconds, the medians
+  // of the ratios to it with "/KEEPNAMES" in a first run and a later one,
+  // and the highest peak memory of those.
+  double whole = 0, whole_first = 0, whole_later = 0;
+  int64_t whole_peak_kib = 0;
 };
 
 namespace sh = shuffler;
@@ -443,6 +450,42 @@ NamesResult MeasureNamesFile(const std::string& root, const Programs& programs,
   }
   for (size_t i = 0; i < times.size(); ++i)
     result.steps.emplace_back(kSteps[i], Median(times[i]));
+
+  // The whole program: "/UNIQUE" alone, then with "/KEEPNAMES", each twice
+  // on a fresh folder: a first run (which with "/KEEPNAMES" records every
+  // entry) and a later one (which finds every entry recorded and writes
+  // nothing), on a folder shuffled once already, which is slower to change.
+  const std::string kept =
+      game.Music().substr(0, game.Music().size() - 4) + "Shuffler.names";
+  const std::vector<std::string> unique = {"/NOLAUNCH", "/UNIQUE"},
+                                 keep = {"/NOLAUNCH", "/UNIQUE", "/KEEPNAMES"};
+  std::vector<double> whole, whole_first, whole_later;
+  for (int run = -1; run < runs; ++run) {
+    refill();
+    const double alone = RunShuffler(programs, game, unique).seconds;
+    const double again = RunShuffler(programs, game, unique).seconds;
+    refill();
+    fs::remove(kept);
+    const ProcessRun first = RunShuffler(programs, game, keep);
+    const std::uintmax_t recorded = fs::file_size(kept);
+    const ProcessRun later = RunShuffler(programs, game, keep);
+    CheckShuffled(game.Music(), count, "Shuffler /KEEPNAMES");
+    if (fs::file_size(kept) != recorded) Fail("a later run added records");
+    if (run < 0) continue;
+    whole.push_back(alone);
+    whole_first.push_back(first.seconds / alone);
+    whole_later.push_back(later.seconds / again);
+    result.whole_peak_kib =
+        std::max({result.whole_peak_kib, first.peak_kib, later.peak_kib});
+    std::fprintf(stderr,
+                 "  whole run %d/%d: /UNIQUE %.1f ms, later %.1f ms; with "
+                 "/KEEPNAMES %.1f ms, later %.1f ms\n",
+                 run + 1, runs, alone * 1e3, again * 1e3, first.seconds * 1e3,
+                 later.seconds * 1e3);
+  }
+  result.whole = Median(whole);
+  result.whole_first = Median(whole_first);
+  result.whole_later = Median(whole_later);
   result.plain = Median(plain_times);
   result.first = Median(first_times);
   result.later = Median(later_times);
@@ -465,6 +508,13 @@ void PrintNamesReport(const NamesResult& names) {
       names.bytes, static_cast<double>(names.bytes) / (1 << 20),
       static_cast<double>(names.bytes) / names.count, names.plain * 1e3,
       (names.first - 1) * 100, (names.later - 1) * 100);
+  std::printf(
+      "The whole program with \"/UNIQUE\": %.1f ms; with \"/KEEPNAMES\" "
+      "too, a first run %+.1f %%, a later one %+.1f %% (medians of the "
+      "runs' ratios); peak RSS %.1f MiB.\n",
+      names.whole * 1e3, (names.whole_first - 1) * 100,
+      (names.whole_later - 1) * 100,
+      static_cast<double>(names.whole_peak_kib) / 1024);
 }
 
 void PrintReport(const std::vector<SizeResult>& sizes,

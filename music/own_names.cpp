@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 
 #include "base/text.h"
@@ -438,8 +439,8 @@ size_t OwnNames::RecordNew(const std::vector<PresentEntry>& entries) {
 std::vector<RestoreStep> OwnNames::PlanRestore(
     const std::vector<PresentEntry>& entries) const {
   const std::vector<size_t> matches = Match(entries);
-  // Sorted by the name in upper case, then by the name, then by the
-  // present name; the upper-case names are made once.
+  // Each step with its name in upper case, made once: letter case aside,
+  // two names are one where names ignore it.
   std::vector<std::pair<Text, RestoreStep>> keyed;
   keyed.reserve(entries.size());
   for (size_t e = 0; e < entries.size(); ++e) {
@@ -449,13 +450,36 @@ std::vector<RestoreStep> OwnNames::PlanRestore(
                      recorded, entries[e].facts.folder};
     keyed.emplace_back(UpperCase(step.own_name), std::move(step));
   }
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    if (a.first != b.first) return a.first < b.first;
-    if (a.second.own_name != b.second.own_name) {
-      return a.second.own_name < b.second.own_name;
+  // By the name, letter case aside first, then by the name, then by the
+  // present name.
+  const auto sort = [&] {
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+      if (a.first != b.first) return a.first < b.first;
+      if (a.second.own_name != b.second.own_name) {
+        return a.second.own_name < b.second.own_name;
+      }
+      return a.second.name < b.second.name;
+    });
+  };
+  sort();
+  // No two entries end with one name. An entry whose own name another has
+  // already, or gets first in this order, keeps its name; that name is then
+  // its, and another entry may have to keep its own in turn.
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::unordered_set<Text> names;
+    for (const auto& [key, step] : keyed) {
+      if (step.own_name == step.name) names.insert(UpperCase(step.name));
     }
-    return a.second.name < b.second.name;
-  });
+    for (auto& [key, step] : keyed) {
+      if (step.own_name == step.name || names.insert(key).second) continue;
+      step.taken = true;
+      step.own_name = step.name;
+      key = UpperCase(step.name);
+      changed = true;
+    }
+  }
+  sort();
   std::vector<RestoreStep> steps;
   steps.reserve(keyed.size());
   for (auto& [key, step] : keyed)

@@ -54,6 +54,9 @@ struct RestoreStep {
   Text own_name;  ///< the name it gets back; `name` when it has no record
   bool recorded = false;
   bool folder = false;
+  /// Its own name is another entry's, which keeps it or gets it first: it
+  /// keeps its present name (`own_name` is `name`).
+  bool taken = false;
 };
 
 /// The records of one names file, in the order they were made.
@@ -94,7 +97,10 @@ class OwnNames {
 
   /// Every one of `entries` with the name it gets back, in the order they
   /// are to be re-created: by that name, letter case aside first (ASCII),
-  /// then by its UTF-16 units.
+  /// then by its UTF-16 units. No two end with one name, letter case
+  /// aside: of two entries whose own names are one, the one that has it
+  /// now keeps it, else the first in that order gets it, and the other
+  /// keeps its present name.
   std::vector<RestoreStep> PlanRestore(
       const std::vector<PresentEntry>& entries) const;
 

@@ -57,6 +57,13 @@ struct Restore : ThroughTemp {
 
   void FilesOut();
   void RenameFolders();
+  // The entry at `OldPath` keeps its name: its own is another's.
+  void SayTaken() {
+    const EntryStage stage = Stage;
+    Stage = EntryStage::kRenaming;
+    g.Report(MakeFailure(kFileAlreadyExists));
+    Stage = stage;
+  }
 
   std::vector<RestoreStep> steps;
 };
@@ -67,6 +74,7 @@ void Restore::FilesOut() {
   for (const RestoreStep& step : steps) {
     if (step.folder) continue;
     g.Do([&] { OldPath = places.music + step.name; });
+    if (step.taken) SayTaken();
     const Text& back = step.own_name == step.name ? Text() : step.own_name;
     if (MoveOut(!changed, OldPath, step.name, back) == Change::kRefused) {
       return SayRefusal();
@@ -78,13 +86,17 @@ void Restore::FilesOut() {
 void Restore::RenameFolders() {
   if (refusal_said) return;
   for (const RestoreStep& step : steps) {
-    if (!step.folder || step.own_name == step.name) continue;
+    if (!step.folder || (step.own_name == step.name && !step.taken)) continue;
     Stage = EntryStage::kRenaming;
     Text new_path;
     g.Do([&] {
       OldPath = places.music + step.name;
       new_path = places.music + step.own_name;
     });
+    if (step.taken) {
+      SayTaken();
+      continue;
+    }
     if (run.DebugLog) {
       g.Do([&] {
         platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" + new_path +

@@ -583,24 +583,40 @@ TEST(Shuffle, ARunStoppedAtAnyMomentLosesNothingAndTheNextBringsAllBack) {
 }
 
 TEST(Shuffle, ARestoreNeverReplacesATakenNameAndIgnoresDenumAndUnique) {
-  MusicRun run({u"01-a.mp3", u"b.mp3"}, u"/UNIQUE /KEEPNAMES");
+  // The player's new "01-a.mp3" and "b.mp3" hold the names kept for two
+  // shuffled songs, one sorting before its holder, one after. Both keep
+  // their shuffled names, and each gets its renaming box; the third song
+  // gets its name back.
+  MusicRun run({u"01-a.mp3", u"b.mp3", u"c.mp3"}, u"/UNIQUE /KEEPNAMES");
   run.Go();
-  Text shuffled;  // the recorded "01-a.mp3", renamed
-  for (const Text& name : run.fake.Names(kMusic)) {
-    if (name.ends_with(u"-a.mp3")) shuffled = name;
-  }
-  run.fake.AddFile(Music(u"01-a.mp3"), "the player's new one");
+  std::vector<std::string> shuffled = Sorted(Listing(run.fake));
+  ASSERT_EQ(shuffled.size(), 3u);
+  run.fake.AddFile(Music(u"01-a.mp3"), "the player's new a");
+  run.fake.AddFile(Music(u"b.mp3"), "the player's new b");
   run.before = run.fake.ContentsBelow(kMusic);
   RunAgain(run, u"/RESTORE /DENUM /UNIQUE /DEBUG", false, {});
-  EXPECT_EQ(run.Prompts(), std::vector<Text>{u"An error occurred renaming "
-                                             u"file: \r\n" +
-                                             Music(shuffled)});
-  EXPECT_EQ(Listing(run.fake),
-            (std::vector<std::string>{"01-a.mp3", Narrow(shuffled), "b.mp3"}));
+  const auto ending = [&](const char* end) {
+    return Narrow(Music(Text())) +
+           *std::find_if(
+               shuffled.begin(), shuffled.end(),
+               [&](const std::string& name) { return name.ends_with(end); });
+  };
+  std::vector<std::string> prompts;
+  for (const Text& prompt : run.Prompts())
+    prompts.push_back(Narrow(prompt));
+  EXPECT_EQ(prompts,
+            (std::vector<std::string>{
+                "An error occurred renaming file: \r\n" + ending("-a.mp3"),
+                "An error occurred renaming file: \r\n" + ending("-b.mp3")}));
+  const std::vector<std::string> listing = Listing(run.fake);
+  ASSERT_EQ(listing.size(), 5u);
+  EXPECT_EQ(listing[0], "01-a.mp3");
+  EXPECT_EQ(listing[3], "b.mp3");
+  EXPECT_EQ(listing[4], "c.mp3");
   ASSERT_EQ(run.fake.log_lines.size(), 3u);
-  EXPECT_EQ(run.fake.log_lines[0], u"Renamed \"" + Music(shuffled) +
-                                       u"\" to \"" + Music(u"01-a.mp3") +
-                                       u"\"");
+  EXPECT_EQ(Narrow(run.fake.log_lines[2]), "Renamed \"" + ending("-c.mp3") +
+                                               "\" to \"" +
+                                               Narrow(Music(u"c.mp3")) + "\"");
 }
 
 TEST(Shuffle, ALogThatCannotBeWrittenLeavesTheShuffleForTheStartupBox) {
