@@ -108,11 +108,14 @@ quoted=$(grep -oE "(^|[ (])'[^']+'" <<<"$text" |
   grep -E "/[A-Za-z]{4}|--|%command%|\"|'\.?/" || true)
 [[ -z "$quoted" ]] || fail "README.txt quotes what is to be pasted: $quoted"
 # The quick start's steps say that the first start shuffles, and name
-# /LAUNCH, without which another game does not start.
+# /LAUNCH, without which another game does not start, and /KEEPNAMES beside
+# /UNIQUE in the shortcut, without which no name can be given back.
 steps=$(tr -d '\r' <"$game/README.txt" |
   awk '/^Quick start on Windows$/ { on = 1 } on && /^[0-9]+\. / { steps = 1 }
        steps && /^[^ 0-9]/ { steps = on = 0 } steps' | tr -s ' \n' '  ')
 grep -q '/LAUNCH' <<<"$steps" || fail "the quick start's steps lack /LAUNCH"
+grep -q '/UNIQUE /KEEPNAMES' <<<"$steps" \
+  || fail "the quick start's shortcut lacks /UNIQUE /KEEPNAMES"
 grep -q 'first start [^.]*renames every song' <<<"$steps" \
   || fail "the quick start's steps do not say that the first start shuffles"
 grep -q $'^MIT License\r$' "$game/LICENSE.txt" || fail "LICENSE.txt is not MIT"
