@@ -29,16 +29,19 @@ import subprocess
 import sys
 import tempfile
 
-# The scenarios: a name, the arguments, and the game folder's entries
-# (relative paths; a trailing "/" makes a folder, "@" and a target a symbolic
-# link, which Wine shows as a reparse point), and where it is not the
+# The scenarios: a name, the arguments ("|" between two runs in turn, with
+# the two games trading their names files in between, so that each program
+# reads what the other wrote), and the game folder's entries (relative
+# paths; a trailing "/" makes a folder, "@" and a target a symbolic link,
+# which Wine shows as a reparse point, "=" and a text a file holding that
+# text), and where it is not the
 # program's own (None), the name the program is given in the game folder
 # (several names: a copy under each, the first one run), the entries that
 # refuse every change (made immutable, which binds the superuser too; where
 # that cannot be done they are left as they are), and whether the game folder
 # is a small file system of its own with no room left for a new entry once it
-# is made. Each file holds its own bare name, so that two files that may swap
-# names hold the same bytes.
+# is made. A file without a text holds its own bare name, so that two files
+# that may swap names hold the same bytes; every file is dated FILE_TIME.
 SCENARIOS = [
     ("plain shuffle, ten entries", ["/NOLAUNCH"], [
         "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/2001-Odyssey.mp3",
@@ -91,11 +94,27 @@ SCENARIOS = [
     ("no room on the disk for temp", ["/NOLAUNCH"], [
         "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/Track.MP3"],
      None, [], True),
+    ("/KEEPNAMES twice, then /RESTORE", [
+        "/UNIQUE", "/KEEPNAMES", "/NOLAUNCH", "|", "/UNIQUE", "/KEEPNAMES",
+        "/NOLAUNCH", "|", "/RESTORE", "/DEBUG", "/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3", "mp3/2001-Odyssey.mp3",
+        "mp3/01 - Ballad.mp3", "mp3/track.MP3", "mp3/Caf\u00e9.mp3",
+        "mp3/Live/", "mp3/MP3Report.txt"]),
+    ("/KEEPNAMES with a names file cut short", ["/KEEPNAMES", "/NOLAUNCH"], [
+        "mp3/", "mp3/07-Song.mp3", "mp3/Intro.mp3",
+        "Shuffler.names=Shuffler names 1\r\nIntro.mp3\t9\t1700000000\r\n"]),
+    ("/RESTORE to a name a folder holds", ["/RESTORE", "/DEBUG", "/NOLAUNCH"], [
+        "mp3/", "mp3/1-Tune.mp3", "mp3/Tune.mp3/", "mp3/2-Intro.mp3",
+        "Shuffler.names=Shuffler names 1\r\nTune.mp3\t8\t1700000000\r\n"
+        "Intro.mp3\t9\t1700000000\r\nEnd\r\n"]),
 ]
 
 RUN_LIMIT_SECONDS = 120
 STOP_BOX_FLAGS = 0x12010  # MB_OK | MB_ICONSTOP | MB_TASKMODAL | MB_SETFOREGROUND
 LOG_NAME = "Shuffler.log"
+NAMES_NAME = "Shuffler.names"
+NAMES_HEADER = b"Shuffler names 1\r\n"
+FILE_TIME = 1700000000
 
 
 def bare_name(name):
@@ -119,8 +138,11 @@ def make_game(folder, entries, program, program_names, full=False):
         elif entry.endswith("/"):
             os.makedirs(path)
         else:
-            with open(path, "w", encoding="utf-8") as file:
-                file.write(bare_name(os.path.basename(path)))
+            path, _, text = path.partition("=")
+            with open(path, "w", encoding="utf-8", newline="") as file:
+                file.write(text if "=" in entry
+                           else bare_name(os.path.basename(path)))
+            os.utime(path, (FILE_TIME, FILE_TIME))
     for name in program_names.split():
         shutil.copy2(program, os.path.join(folder, name))
     for number in range(64 if full else 0):
@@ -146,6 +168,35 @@ def unmount(*folders):
                        timeout=RUN_LIMIT_SECONDS)
 
 
+def trade_names_files(game, other):
+    """Each of the two games gets the names file that the other holds."""
+    paths = [os.path.join(folder, NAMES_NAME) for folder in (game, other)]
+    if all(os.path.isfile(path) for path in paths):
+        os.replace(paths[0], paths[0] + ".traded")
+        os.replace(paths[1], paths[0])
+        os.replace(paths[0] + ".traded", paths[1])
+
+
+def names_file_form(game):
+    """Whether the names file, when there is one, is CR LF text that begins
+    with its header."""
+    path = os.path.join(game, NAMES_NAME)
+    if not os.path.isfile(path):
+        return True
+    with open(path, "rb") as file:
+        data = file.read()
+    return data.startswith(NAMES_HEADER) and data.endswith(b"\r\n") and \
+        data.count(b"\n") == data.count(b"\r\n")
+
+
+def as_made(made, state):
+    """`state` where it should be the folder as it was made, with the names
+    file that a run wrote left out."""
+    if any(path == NAMES_NAME for path, _, _ in made):
+        return state
+    return [entry for entry in state if entry[0] != NAMES_NAME]
+
+
 def hide_numbers(text):
     """Writes every number prefix of a name as "#" characters."""
     return re.sub(r"(^|/)(\d+)-", lambda m: m.group(1) + "#" * len(m.group(2))
@@ -165,6 +216,12 @@ def folder_state(game, program_names):
                 continue
             with open(os.path.join(root, name), "rb") as file:
                 content = file.read().decode("utf-8", "replace")
+            if relative == "." and name == NAMES_NAME:
+                # The records come in the order the folder lists its
+                # entries, which differs between the file systems.
+                lines = content.split("\r\n")
+                content = "\r\n".join(lines[:1] + sorted(lines[1:-2]) +
+                                        lines[-2:])
             state.append((hide_numbers(os.path.normpath(
                 os.path.join(relative, name))), "file", content))
     return sorted(state)
@@ -310,10 +367,25 @@ def main():
             for game in (linux_game, windows_game):
                 lock(game, locked, True)
 
-            linux_status, linux_boxes = run_linux(
-                linux_name, linux_game, arguments)
-            windows_status, windows_boxes, windows_text = run_windows(
-                wine_run, prefix, windows_name, windows_game, arguments)
+            made = folder_state(linux_game, linux_name)
+            linux_status, linux_boxes, windows_status, windows_boxes = (
+                [], [], [], [])
+            last_boxes = {}
+            runs = " ".join(arguments).split("|")
+            for index, words in enumerate(runs):
+                if index:
+                    trade_names_files(linux_game, windows_game)
+                status, boxes = run_linux(linux_name, linux_game,
+                                          words.split())
+                linux_status.append(status)
+                linux_boxes += boxes
+                last_boxes[linux_game] = boxes
+                status, boxes, windows_text = run_windows(
+                    wine_run, prefix, windows_name, windows_game,
+                    words.split())
+                windows_status.append(status)
+                windows_boxes += boxes
+                last_boxes[windows_game] = boxes
             for game in (linux_game, windows_game):
                 lock(game, locked, False)
             compared = [
@@ -324,6 +396,20 @@ def main():
                  log_lines(windows_game, windows_text, "\\")),
                 ("exit status", linux_status, windows_status),
             ]
+            # A last run that restores and says nothing gives every name
+            # back; a box about the names file tells that nothing was renamed
+            # and the file was left as it was.
+            for side, game, game_name in (
+                    ("Linux", linux_game, linux_name),
+                    ("Windows", windows_game, windows_name)):
+                compared.append(("names file form (%s)" % side, True,
+                                 names_file_form(game)))
+                boxes = last_boxes[game]
+                if ("/RESTORE" in runs[-1].split() and not boxes) or any(
+                        "names file" in box[1] for box in boxes):
+                    compared.append((
+                        "folder as made (%s)" % side, made,
+                        as_made(made, folder_state(game, game_name))))
             if full:
                 unmount(linux_game, windows_game)
             differences = [item for item in compared if item[1] != item[2]]
