@@ -51,7 +51,7 @@ uint64_t KeyHash(TextView stripped, const EntryFacts& facts) {
   return hash ^ (hash >> 33);
 }
 
-enum class Closeness { kNone, kExact, kSame, kShifted };
+enum class Closeness { kExact, kSame, kShifted, kOther };
 
 // How close the times of `a` and `b` are. A FAT drive keeps a file's time
 // to 2 seconds, in local time, which programs read in their own time zone
@@ -67,10 +67,10 @@ Closeness TimesOf(const EntryFacts& a, const EntryFacts& b) {
   constexpr uint64_t kSlack = 2, kQuarter = 15 * 60, kZones = 26 * 3600;
   if (apart == 0) return Closeness::kExact;
   if (apart <= kSlack) return Closeness::kSame;
-  if (apart > kZones + kSlack) return Closeness::kNone;
+  if (apart > kZones + kSlack) return Closeness::kOther;
   const uint64_t off = apart % kQuarter;
   return off <= kSlack || off >= kQuarter - kSlack ? Closeness::kShifted
-                                                   : Closeness::kNone;
+                                                   : Closeness::kOther;
 }
 
 // ---------------------------------------------------------------- writing
@@ -397,10 +397,12 @@ std::vector<size_t> OwnNames::Match(
   std::vector<size_t> matches(entries.size(), kNone);
   std::vector<bool> taken(records_.size(), false);
   // Equal times first, then times a FAT drive may round apart, then those
-  // a time zone away: a record goes to the entry it is surely about before
-  // another that only looks like it.
-  for (const Closeness wanted :
-       {Closeness::kExact, Closeness::kSame, Closeness::kShifted}) {
+  // a time zone away, then any: a record goes to the entry it is surely
+  // about before another that only looks like it. Some drivers give a file
+  // the time of its last rename, so the time alone never parts an entry
+  // from its record.
+  for (const Closeness wanted : {Closeness::kExact, Closeness::kSame,
+                                 Closeness::kShifted, Closeness::kOther}) {
     for (size_t e = 0; e < entries.size(); ++e) {
       if (matches[e] != kNone) continue;
       const PresentEntry& entry = entries[e];

@@ -83,11 +83,11 @@ class OwnNames {
   /// `kNone`. An entry is recognised by a record when the shuffle could
   /// have made its name from the record's own name (both are the same once
   /// every number prefix is gone), both are files or both folders, and a
-  /// file has the record's size and time. Times one FAT drive shows two
-  /// programs or two time zones count as the same: within 2 seconds, or a
-  /// whole number of quarter hours apart, up to 26 hours. Each record
-  /// recognises one entry at most: of two copies of a song with two records,
-  /// each gets one, in either order.
+  /// file has the record's size. Each record recognises one entry at most,
+  /// and goes first to an entry with the record's time, then to one whose
+  /// time one FAT drive shows two programs or two time zones (within 2
+  /// seconds, or a whole number of quarter hours apart, up to 26 hours),
+  /// then to any: of two copies of a song with two records, each gets one.
   std::vector<size_t> Match(const std::vector<PresentEntry>& entries) const;
 
   /// Records, under its present name, every one of `entries` that no record

@@ -138,6 +138,7 @@ TEST(OwnNamesFile, EntriesAreRecognisedWhateverTheirNumberPrefix) {
   names.Add(u"02-Copy.mp3", File(7));
   names.Add(u"1-Zone.mp3", File(9, kTime + 3600));  // a time zone away
   names.Add(u"2-Zone.mp3", File(9, kTime));
+  names.Add(u"Renamed.mp3", File(11, kTime));  // by a driver that dates it
   const size_t kNone = OwnNames::kNone;
   const struct {
     Text name;
@@ -156,6 +157,7 @@ TEST(OwnNamesFile, EntriesAreRecognisedWhateverTheirNumberPrefix) {
       {u"3-Zone.mp3", File(9, kTime), 6},  // exact times go first
       {u"4-Zone.mp3", File(9, kTime + 3600), 5},
       {u"Live", File(0, 0), kNone},  // a file is no folder
+      {u"3-Renamed.mp3", File(11, kTime + 4000), 7},
   };
   std::vector<PresentEntry> entries;
   for (const auto& row : rows)
@@ -173,7 +175,7 @@ TEST(OwnNamesFile, EntriesAreRecognisedWhateverTheirNumberPrefix) {
   EXPECT_FALSE(plan.back().recorded);
   EXPECT_EQ(names.RecordNew(entries), 5u);
   EXPECT_EQ(names.RecordNew(entries), 0u);
-  EXPECT_EQ(names[7].name, u"4-Song.mp3");
+  EXPECT_EQ(names[8].name, u"4-Song.mp3");
 }
 
 // A full folder, shuffled: every entry finds its own record again.
