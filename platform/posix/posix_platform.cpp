@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -332,46 +331,18 @@ using Renamer = std::shared_ptr<posix::NoReplaceRenamer>;
 // The folders the run works inside, shared by the platform and its movers.
 using Work = std::shared_ptr<WorkFolders>;
 
-// The files the run has looked at (`FactsOf`), each followed by its path
-// through the run's own renames and moves since: a mover need not look
-// again whether such a source is a folder. A run that keeps the names
-// looks at every entry before the shuffle, and the shuffle's moves then
-// cost no more looks than without it. A change made outside Shuffler in
-// between goes unseen, as it does between any look and the rename that
-// follows it; a folder then moved as a file is moved all the same.
-class KnownFiles {
- public:
-  void Add(const std::string& path) { paths_.insert(path); }
-  bool Has(const std::string& path) const {
-    return !paths_.empty() && paths_.contains(path);
-  }
-  // The file at `from` is now at `to`.
-  void Moved(const std::string& from, const std::string& to) {
-    if (paths_.empty()) return;
-    auto node = paths_.extract(from);
-    if (node.empty()) return;
-    node.value() = to;
-    paths_.insert(std::move(node));
-  }
-
- private:
-  std::unordered_set<std::string> paths_;
-};
-using Known = std::shared_ptr<KnownFiles>;
-
 class PosixFileMover : public FileMover {
  public:
-  PosixFileMover(ChangeCount changes, Renamer renamer, Work work, Known known)
+  PosixFileMover(ChangeCount changes, Renamer renamer, Work work)
       : changes_(std::move(changes)),
         renamer_(std::move(renamer)),
-        work_(std::move(work)),
-        known_(std::move(known)) {}
+        work_(std::move(work)) {}
 
   void Move(const Text& source, const Text& destination) override {
     posix::AssignPathBytes(source, from_);
     const bool own_last_target = IsOwnLastTarget(from_);
     const EntryAt from_at = At(*work_, from_, PathRole::kExisting);
-    if (!own_last_target && !known_->Has(from_) && IsFolder(from_at, from_)) {
+    if (!own_last_target && IsFolder(from_at, from_)) {
       Raise(kFileNotFound);  // files only
     }
     posix::AssignPathBytes(destination, to_);
@@ -395,7 +366,6 @@ class PosixFileMover : public FileMover {
       last_target_.clear();
       RaiseRenameError(*work_, error, from_);
     }
-    known_->Moved(from_, to_);
     last_target_.assign(to_);
     last_source_.assign(from_);
     changes_at_last_target_ = *changes_;
@@ -417,7 +387,6 @@ class PosixFileMover : public FileMover {
   ChangeCount changes_;
   Renamer renamer_;
   Work work_;
-  Known known_;
   std::string last_target_;  // empty when the last move failed
   std::string last_source_;  // where the last move took its file from
   uint64_t changes_at_last_target_ = 0;
@@ -613,7 +582,6 @@ class PosixPlatform : public PlatformDefaults {
     int error = work_->Resolve(to, to_at);
     if (error == 0) error = renamer_->Rename(from, to, from_at, to_at);
     if (error != 0) RaiseRenameError(*work_, error, from);
-    known_->Moved(from, to);
   }
 
   Text FolderNameInAnyCase(const Text& folder, const Text& name) override {
@@ -640,7 +608,7 @@ class PosixPlatform : public PlatformDefaults {
   }
 
   std::unique_ptr<FileMover> CreateFileMover() override {
-    return std::make_unique<PosixFileMover>(changes_, renamer_, work_, known_);
+    return std::make_unique<PosixFileMover>(changes_, renamer_, work_);
   }
 
   // What the system already knows is taken, as in `IsFolder`: a FUSE file
@@ -660,7 +628,6 @@ class PosixPlatform : public PlatformDefaults {
     if (!facts.folder) {
       facts.size = status.stx_size;
       facts.modified = status.stx_mtime.tv_sec;
-      known_->Add(bytes);
     }
 #else
     struct stat status;
@@ -671,7 +638,6 @@ class PosixPlatform : public PlatformDefaults {
     if (!facts.folder) {
       facts.size = static_cast<uint64_t>(status.st_size);
       facts.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
-      known_->Add(bytes);
     }
 #endif
     return facts;
@@ -1017,7 +983,6 @@ class PosixPlatform : public PlatformDefaults {
   ChangeCount changes_ = std::make_shared<uint64_t>(0);
   Renamer renamer_ = std::make_shared<posix::NoReplaceRenamer>();
   Work work_ = std::make_shared<WorkFolders>();
-  Known known_ = std::make_shared<KnownFiles>();
 
   FolderReader reader_{work_.get()};
   Listing listing_ = Listing::kNone;
