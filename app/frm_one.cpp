@@ -16,9 +16,9 @@ bool HasOption(Platform& platform, TextView option) {
 }  // namespace
 
 MusicRun frmOne::Music() {
-  return MusicRun{AppFolder, FileCount,      FileIndex,
-                  FileNames, TempFolderName, MusicFolderName,
-                  DebugLog,  DenumMode,      UniqueMode};
+  return MusicRun{AppFolder,      FileCount,       FileIndex, FileNames,
+                  TempFolderName, MusicFolderName, DebugLog,  DenumMode,
+                  UniqueMode,     &known_files_};
 }
 
 void frmOne::RecoverStrandedFiles() {

@@ -57,6 +57,9 @@ class frmOne {  // NOLINT(readability-identifier-naming): the run's name
   /// The fields the music folder's routines read and write.
   MusicRun Music();
 
+  /// Which entries "/KEEPNAMES" found to be files, slot by slot.
+  std::vector<bool> known_files_;
+
   Platform& platform_;
 };
 

@@ -118,14 +118,15 @@ void ThroughTemp::Open(bool out_first, size_t count) {
 }
 
 Change ThroughTemp::MoveOut(bool whole_folder, const Text& source,
-                            const Text& name, const Text& back_name) {
+                            const Text& name, const Text& back_name,
+                            bool known) {
   const Change out = TryChange(
-      whole_folder, [&] { MoverOf(Mover).Move(source, places.into_temp); });
+      whole_folder, [&] { MoveEntry(source, places.into_temp, known); });
   if (out == Change::kMade) EntryChanged();
   if (out == Change::kRefused || (all_out && out != Change::kMade)) {
     return out;
   }
-  g.Do([&] { moved_out.push_back({OldPath, name, back_name}); });
+  g.Do([&] { moved_out.push_back({OldPath, name, back_name, known}); });
   if (!all_out) BringBack();
   return out;
 }
@@ -140,10 +141,11 @@ void ThroughTemp::BringBack() {
     });
     // After a failing report the entry comes back as it went out: a
     // renaming would go unlogged.
-    if (!entry.back_name.empty() && !quiet && BackAs(entry.back_name)) {
+    if (!entry.back_name.empty() && !quiet &&
+        BackAs(entry.back_name, entry.known)) {
       continue;
     }
-    g.Do([&] { MoverOf(Mover).Move(temp_path, places.music); });
+    g.Do([&] { MoveEntry(temp_path, places.music, entry.known); });
   }
   if (!all_out) {
     moved_out.clear();
@@ -152,7 +154,7 @@ void ThroughTemp::BringBack() {
   Stage = EntryStage::kAfterMoves;
 }
 
-bool ThroughTemp::BackAs(const Text& name) {
+bool ThroughTemp::BackAs(const Text& name, bool known) {
   Stage = EntryStage::kRenaming;
   Text new_path;
   g.Do([&] { new_path = places.music + name; });
@@ -162,7 +164,7 @@ bool ThroughTemp::BackAs(const Text& name) {
                             u"\"");
     });
   }
-  const bool moved = g.Do([&] { MoverOf(Mover).Move(temp_path, new_path); });
+  const bool moved = g.Do([&] { MoveEntry(temp_path, new_path, known); });
   Stage = EntryStage::kMoving;
   return moved;
 }

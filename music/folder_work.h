@@ -121,13 +121,20 @@ struct ThroughTemp : FolderWork {
   // next `BringBack`, which follows at once unless every entry goes out
   // first. Then it is tried even when the move out failed, and reports its
   // own failure. A refused move leaves the entry where it is.
+  // A `known` file was found a file by `FactsOf`: its moves look no more.
   Change MoveOut(bool whole_folder, const Text& source, const Text& name,
-                 const Text& back_name);
+                 const Text& back_name, bool known = false);
   // Every entry moved out and not yet back comes back, in the same order.
   void BringBack();
   // Moves the entry at `temp_path` back as `name`, a renaming that is
   // reported as one. False when it failed.
-  bool BackAs(const Text& name);
+  bool BackAs(const Text& name, bool known);
+  // Moves `source` to `destination`, without a look when it is `known`.
+  void MoveEntry(const Text& source, const Text& destination, bool known) {
+    FileMover& mover = MoverOf(Mover);
+    known ? mover.MoveKnownFile(source, destination)
+          : mover.Move(source, destination);
+  }
   // Closes the log and releases the mover; removes the mark and "temp".
   void Finish();
   // The music folder's refusal, said once, as a failure of the whole work.
@@ -171,6 +178,7 @@ struct ThroughTemp : FolderWork {
   // name they come back as, in order, and the next to come back.
   struct MovedOut {
     Text old_path, temp_name, back_name;
+    bool known = false;
   };
   std::vector<MovedOut> moved_out;
   size_t next_back = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/checked.h"
 #include "platform/platform.h"
@@ -26,6 +27,10 @@ struct MusicRun {
   bool DebugLog = false;    ///< "/DEBUG": keep the rename log
   bool DenumMode = false;   ///< "/DENUM": only remove old number prefixes
   bool UniqueMode = false;  ///< "/UNIQUE": the k-th entry gets the number k
+  /// For each slot of `FileNames`, whether "/KEEPNAMES" found the entry a
+  /// file; empty when it looked at none. The shuffle's moves then need no
+  /// look of their own.
+  std::vector<bool>* known_files = nullptr;
 };
 
 /// The music folder: `AppFolder`, the separator, `MusicFolderName`, the

@@ -76,7 +76,7 @@ void Restore::FilesOut() {
     g.Do([&] { OldPath = places.music + step.name; });
     if (step.taken) SayTaken();
     const Text& back = step.own_name == step.name ? Text() : step.own_name;
-    if (MoveOut(!changed, OldPath, step.name, back) == Change::kRefused) {
+    if (MoveOut(!changed, OldPath, step.name, back, true) == Change::kRefused) {
       return SayRefusal();
     }
   }
@@ -123,16 +123,25 @@ bool KeepOwnNames(Platform& platform, MusicRun& run) {
     return false;
   }
   // Nothing is renamed before every name is on the medium.
+  std::vector<PresentEntry> entries;
   if (!g.Do([&] {
-        if (names.RecordNew(LookAtListed(platform, run)) != 0) {
-          WriteOwnNames(platform, path, names);
-        }
+        entries = LookAtListed(platform, run);
+        if (names.RecordNew(entries) != 0) WriteOwnNames(platform, path, names);
       })) {
     SayNamesFile(platform, u"The names file cannot be brought up to date:",
                  path, failure,
                  u"Nothing was renamed. Make room on the disk, or let "
                  u"Shuffler change its own folder, and start it again.");
     return false;
+  }
+  // The shuffle's moves need not look at these again.
+  if (run.known_files != nullptr) {
+    g.Do([&] {
+      run.known_files->assign(entries.size(), false);
+      for (size_t e = 0; e < entries.size(); ++e) {
+        (*run.known_files)[e] = !entries[e].facts.folder;
+      }
+    });
   }
   return true;
 }

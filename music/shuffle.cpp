@@ -194,7 +194,11 @@ Change Shuffle::RenameEntry() {
 // only out, and only an entry that was renamed: a failure touches no other.
 Change Shuffle::MoveOutAndBack(bool renamed) {
   if (all_out && !renamed) return Change::kFailed;
-  return MoveOut(!changed, NewPath, TempName, Text());
+  const std::vector<bool>* known = run.known_files;
+  return MoveOut(!changed, NewPath, TempName, Text(),
+                 known != nullptr &&
+                     known->size() > static_cast<size_t>(Pick) &&
+                     (*known)[static_cast<size_t>(Pick)]);
 }
 
 // The picked entry was refused. A full disk takes no more changes: that is

@@ -71,6 +71,12 @@ class FileMover {
   /// the source is missing or is a folder, or when the target exists: an
   /// existing entry is never replaced.
   virtual void Move(const Text& source, const Text& destination) = 0;
+  /// As `Move`, for a source that `Platform::FactsOf` found to be a file
+  /// and that has only been renamed or moved by this run since: the mover
+  /// need not look again whether it is a folder.
+  virtual void MoveKnownFile(const Text& source, const Text& destination) {
+    Move(source, destination);
+  }
 };
 
 class Platform {

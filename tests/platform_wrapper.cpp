@@ -17,6 +17,10 @@ class WrappedMover : public FileMover {
     Call call(Op::kMoveFile, source, destination);
     around_(call, [&] { mover_->Move(source, destination); });
   }
+  void MoveKnownFile(const Text& source, const Text& destination) override {
+    Call call(Op::kMoveFile, source, destination);
+    around_(call, [&] { mover_->MoveKnownFile(source, destination); });
+  }
 
  private:
   std::unique_ptr<FileMover> mover_;

@@ -339,10 +339,18 @@ class PosixFileMover : public FileMover {
         work_(std::move(work)) {}
 
   void Move(const Text& source, const Text& destination) override {
+    MoveFile(source, destination, false);
+  }
+  void MoveKnownFile(const Text& source, const Text& destination) override {
+    MoveFile(source, destination, true);
+  }
+
+ private:
+  void MoveFile(const Text& source, const Text& destination, bool known) {
     posix::AssignPathBytes(source, from_);
     const bool own_last_target = IsOwnLastTarget(from_);
     const EntryAt from_at = At(*work_, from_, PathRole::kExisting);
-    if (!own_last_target && IsFolder(from_at, from_)) {
+    if (!known && !own_last_target && IsFolder(from_at, from_)) {
       Raise(kFileNotFound);  // files only
     }
     posix::AssignPathBytes(destination, to_);
@@ -371,7 +379,6 @@ class PosixFileMover : public FileMover {
     changes_at_last_target_ = *changes_;
   }
 
- private:
   // True when `path` is where this mover's last move put its file and
   // nothing has changed through the platform or a mover since: the file it
   // looked at a moment ago is still there, so moving it again (out into
