@@ -131,6 +131,14 @@ Change ThroughTemp::MoveOut(bool whole_folder, const Text& source,
   return out;
 }
 
+void FolderWork::LogRename(const Text& new_path) {
+  if (!run.DebugLog) return;
+  g.Do([&] {
+    platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" + new_path +
+                          u"\"");
+  });
+}
+
 void ThroughTemp::BringBack() {
   Stage = EntryStage::kMoving;
   while (next_back < moved_out.size()) {
@@ -158,12 +166,7 @@ bool ThroughTemp::BackAs(const Text& name, bool known) {
   Stage = EntryStage::kRenaming;
   Text new_path;
   g.Do([&] { new_path = places.music + name; });
-  if (run.DebugLog) {
-    g.Do([&] {
-      platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" + new_path +
-                            u"\"");
-    });
-  }
+  LogRename(new_path);
   const bool moved = g.Do([&] { MoveEntry(temp_path, new_path, known); });
   Stage = EntryStage::kMoving;
   return moved;

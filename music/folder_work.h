@@ -88,6 +88,10 @@ struct FolderWork {
     return outcome;
   }
 
+  // With "/DEBUG", the log line of the entry at `OldPath` renamed to
+  // `new_path`, written before the rename.
+  void LogRename(const Text& new_path);
+
   Platform& platform;
   MusicRun& run;
   const Places places;

@@ -32,10 +32,23 @@ void SayNamesFile(Platform& platform, TextView what, const Text& path,
                        u"Error");
 }
 
-constexpr TextView kCannotRead = u"The names file cannot be read:";
-constexpr TextView kReadAdvice =
-    u"Nothing was renamed. Put back a good copy of the file, or move it "
-    u"away to start a new one, and start Shuffler again.";
+// The records of the names file, which is at `path`; false, after the box
+// that says so, when they cannot be read.
+bool ReadKeptNames(Platform& platform, const MusicRun& run, Text& path,
+                   OwnNames& names) {
+  Failure failure;
+  Guard g([&](const Failure& f) { failure = f; });
+  if (g.Do([&] {
+        path = NamesFileOf(platform, run);
+        names = ReadOwnNames(platform, path);
+      })) {
+    return true;
+  }
+  SayNamesFile(platform, u"The names file cannot be read:", path, failure,
+               u"Nothing was renamed. Put back a good copy of the file, or "
+               u"move it away to start a new one, and start Shuffler again.");
+  return false;
+}
 
 // The entries of the music folder as they are now.
 std::vector<PresentEntry> LookAtListed(Platform& platform, MusicRun& run) {
@@ -97,12 +110,7 @@ void Restore::RenameFolders() {
       SayTaken();
       continue;
     }
-    if (run.DebugLog) {
-      g.Do([&] {
-        platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" + new_path +
-                              u"\"");
-      });
-    }
+    LogRename(new_path);
     g.Do([&] { platform.RenameEntry(OldPath, new_path); });
   }
   Stage = EntryStage::kAfterMoves;
@@ -111,17 +119,11 @@ void Restore::RenameFolders() {
 }  // namespace
 
 bool KeepOwnNames(Platform& platform, MusicRun& run) {
-  Failure failure;
-  Guard g([&](const Failure& f) { failure = f; });
   Text path;
   OwnNames names;
-  if (!g.Do([&] {
-        path = NamesFileOf(platform, run);
-        names = ReadOwnNames(platform, path);
-      })) {
-    SayNamesFile(platform, kCannotRead, path, failure, kReadAdvice);
-    return false;
-  }
+  if (!ReadKeptNames(platform, run, path, names)) return false;
+  Failure failure;
+  Guard g([&](const Failure& f) { failure = f; });
   // Nothing is renamed before every name is on the medium.
   std::vector<PresentEntry> entries;
   if (!g.Do([&] {
@@ -147,16 +149,9 @@ bool KeepOwnNames(Platform& platform, MusicRun& run) {
 }
 
 void RestoreMusicFolder(Platform& platform, MusicRun& run) {
-  Failure failure;
-  Guard g([&](const Failure& f) { failure = f; });
   Text path;
   OwnNames names;
-  if (!g.Do([&] {
-        path = NamesFileOf(platform, run);
-        names = ReadOwnNames(platform, path);
-      })) {
-    return SayNamesFile(platform, kCannotRead, path, failure, kReadAdvice);
-  }
+  if (!ReadKeptNames(platform, run, path, names)) return;
   if (names.size() == 0) {
     return platform.ShowStopBox(
         u"No names are kept in the names file:\r\n" + path +
@@ -164,6 +159,8 @@ void RestoreMusicFolder(Platform& platform, MusicRun& run) {
             u"the names that a restore gives back.",
         u"Error");
   }
+  Failure failure;
+  Guard g([&](const Failure& f) { failure = f; });
   std::vector<RestoreStep> steps;
   // An entry that cannot be looked at may be any record's: nothing is
   // renamed.

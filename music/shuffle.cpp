@@ -158,12 +158,7 @@ void Shuffle::NameEntry() {
     NewPath.reserve(places.music.size() + TempName.size());
     NewPath.assign(places.music).append(TempName);
   });
-  if (run.DebugLog) {
-    g.Do([&] {
-      platform.WriteLogLine(u"Renamed \"" + OldPath + u"\" to \"" + NewPath +
-                            u"\"");
-    });
-  }
+  LogRename(NewPath);
 }
 
 // Renames the picked entry.
